@@ -1,0 +1,11 @@
+// The launcher's main sequence: role decision, extraction directory, payload,
+// then either the parent's extraction and child launch or the child's call
+// into the application library.
+#pragma once
+
+// Returns the process exit code.
+int run_main_sequence(int argument_count, wchar_t** argument_vector);
+
+// The role decision alone (true: this process is the child of a live launcher
+// running the same executable), for tests.
+bool is_child_of_same_launcher();

@@ -1,0 +1,73 @@
+#include "platform/system_calls.h"
+
+#include <psapi.h>
+#include <shlobj.h>
+
+namespace {
+
+// Forwarders: their addresses are link-time constants, unlike the addresses of
+// imported functions, so the table needs no start-up code to fill it.
+HANDLE WINAPI real_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE templ) {
+    return CreateFileW(name, access, share, security, disposition, flags, templ);
+}
+BOOL WINAPI real_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    return WriteFile(file, data, size, written, overlapped);
+}
+BOOL WINAPI real_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    return CreateDirectoryW(path, security);
+}
+HANDLE WINAPI real_OpenProcess(DWORD access, BOOL inherit, DWORD id) { return OpenProcess(access, inherit, id); }
+DWORD WINAPI real_K32GetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR name, DWORD size) {
+    return K32GetModuleFileNameExW(process, module, name, size);
+}
+DWORD WINAPI real_GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size) {
+    return GetModuleFileNameW(module, name, size);
+}
+DWORD WINAPI real_GetShortPathNameW(LPCWSTR path, LPWSTR out, DWORD size) { return GetShortPathNameW(path, out, size); }
+DWORD WINAPI real_GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR out, LPWSTR* part) {
+    return GetFullPathNameW(path, size, out, part);
+}
+DWORD WINAPI real_GetTempPathW(DWORD size, LPWSTR out) { return GetTempPathW(size, out); }
+FinalPathFunction real_find_final_path_function() {
+    // Looked up on every call: older systems lack the function.
+    HMODULE kernel = GetModuleHandleA("Kernel32.dll");
+    if (kernel == nullptr) return nullptr;
+    return reinterpret_cast<FinalPathFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
+}
+BOOL WINAPI real_SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+    return SetConsoleCtrlHandler(handler, add);
+}
+BOOL WINAPI real_CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process_security,
+                                LPSECURITY_ATTRIBUTES thread_security, BOOL inherit, DWORD flags, LPVOID environment,
+                                LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
+    return CreateProcessW(application, command_line, process_security, thread_security, inherit, flags, environment,
+                          directory, startup, info);
+}
+DWORD WINAPI real_WaitForSingleObject(HANDLE handle, DWORD ms) { return WaitForSingleObject(handle, ms); }
+BOOL WINAPI real_GetExitCodeProcess(HANDLE process, LPDWORD code) { return GetExitCodeProcess(process, code); }
+BOOL WINAPI real_TerminateProcess(HANDLE process, UINT code) { return TerminateProcess(process, code); }
+int WINAPI real_SHFileOperationW(LPSHFILEOPSTRUCTW operation) { return SHFileOperationW(operation); }
+DWORD WINAPI real_GetFileAttributesW(LPCWSTR path) { return GetFileAttributesW(path); }
+void WINAPI real_Sleep(DWORD ms) { Sleep(ms); }
+LPWSTR* WINAPI real_CommandLineToArgvW(LPCWSTR line, int* count) { return CommandLineToArgvW(line, count); }
+LPWSTR WINAPI real_GetCommandLineW() { return GetCommandLineW(); }
+HRESULT WINAPI real_SHGetFolderPathW(HWND window, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
+    return SHGetFolderPathW(window, csidl, token, flags, path);
+}
+
+constexpr SystemCalls real_calls = {
+    real_CreateFileW,        real_WriteFile,           real_CreateDirectoryW,   real_OpenProcess,
+    real_K32GetModuleFileNameExW, real_GetModuleFileNameW, real_GetShortPathNameW, real_GetFullPathNameW,
+    real_GetTempPathW,       real_find_final_path_function, real_SetConsoleCtrlHandler, real_CreateProcessW,
+    real_WaitForSingleObject, real_GetExitCodeProcess, real_TerminateProcess, real_SHFileOperationW,
+    real_GetFileAttributesW, real_Sleep,               real_CommandLineToArgvW, real_GetCommandLineW,
+    real_SHGetFolderPathW,
+};
+
+}  // namespace
+
+constinit SystemCalls sys = real_calls;
+
+void restore_system_calls() { sys = real_calls; }

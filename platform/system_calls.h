@@ -1,0 +1,47 @@
+// The thin seam around the Windows calls whose failures the tests must produce.
+//
+// Production code calls these through `sys`, never directly, so that a test can
+// swap one entry for a fake (a WriteFile that fails half-way, a missing
+// GetFinalPathNameByHandleW, a temp folder of a chosen length) and put it back
+// with restore_system_calls(). Calls that tests never need to fail are made
+// directly by their documented names.
+//
+// The table is initialised with constants only (addresses of our own forwarding
+// functions), because the image runs no global constructors.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+struct SystemCalls {
+    HANDLE(WINAPI* CreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
+    HANDLE(WINAPI* OpenProcess)(DWORD, BOOL, DWORD);
+    DWORD(WINAPI* K32GetModuleFileNameExW)(HANDLE, HMODULE, LPWSTR, DWORD);
+    DWORD(WINAPI* GetModuleFileNameW)(HMODULE, LPWSTR, DWORD);
+    DWORD(WINAPI* GetShortPathNameW)(LPCWSTR, LPWSTR, DWORD);
+    DWORD(WINAPI* GetFullPathNameW)(LPCWSTR, DWORD, LPWSTR, LPWSTR*);
+    DWORD(WINAPI* GetTempPathW)(DWORD, LPWSTR);
+    // Looks up GetFinalPathNameByHandleW at run time; null where the system lacks it.
+    FinalPathFunction (*find_final_path_function)();
+    BOOL(WINAPI* SetConsoleCtrlHandler)(PHANDLER_ROUTINE, BOOL);
+    BOOL(WINAPI* CreateProcessW)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                                 DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+    DWORD(WINAPI* WaitForSingleObject)(HANDLE, DWORD);
+    BOOL(WINAPI* GetExitCodeProcess)(HANDLE, LPDWORD);
+    BOOL(WINAPI* TerminateProcess)(HANDLE, UINT);
+    int(WINAPI* SHFileOperationW)(LPSHFILEOPSTRUCTW);
+    DWORD(WINAPI* GetFileAttributesW)(LPCWSTR);
+    void(WINAPI* Sleep)(DWORD);
+    LPWSTR*(WINAPI* CommandLineToArgvW)(LPCWSTR, int*);
+    LPWSTR(WINAPI* GetCommandLineW)();
+    HRESULT(WINAPI* SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
+};
+
+extern SystemCalls sys;
+
+// Puts every entry back to the real call (tests call it in their tear-down).
+void restore_system_calls();
