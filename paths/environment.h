@@ -2,11 +2,20 @@
 //
 // Names are narrow ASCII constants, widened byte by byte to UTF-16 on use (at
 // most 39 characters; a longer name or a byte that does not widen to exactly
-// one code unit aborts). A read returns a heap copy that belongs to the caller,
-// or null when the variable is absent, empty, or longer than 32,767 characters.
+// one code unit aborts before the environment is touched). A read returns a
+// heap copy (malloc) that belongs to the caller, or null when the variable is
+// absent, empty, or longer than 32,767 characters, or the copy cannot be
+// allocated.
 #pragma once
 
 #include <windows.h>
+
+#include <cstddef>
+
+// Widened names: 39 characters and the terminator.
+constexpr std::size_t environment_name_capacity = 40;
+// The longest value Windows allows, 32,767 characters, and the terminator.
+constexpr std::size_t environment_value_capacity = 32768;
 
 wchar_t* env_read_wide(const wchar_t* name);
 wchar_t* env_read(const char* name);

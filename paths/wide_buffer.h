@@ -10,14 +10,20 @@
 //   - the *_or_stop forms end with a one-line message naming what was too long
 //     and exit code 2: the limit can be reached by user input (a long TMP, a
 //     deep folder, a long executable path, a long command line).
+// A destination that holds no terminator within its capacity is a broken
+// internal state and aborts in both forms.
 #pragma once
 
 #include <cstddef>
 
 // Length of a zero-terminated wide string.
 std::size_t wide_length(const wchar_t* text);
+// Length of text, looking at no more than limit code units; limit when none of
+// them is the terminator.
+std::size_t wide_length_within(const wchar_t* text, std::size_t limit);
 
-// Copies source into destination (capacity code units) or aborts.
+// Copies source into destination (capacity code units) or aborts. Source and
+// destination may be the same buffer.
 void wide_copy(wchar_t* destination, const wchar_t* source, std::size_t capacity);
 // Appends source to the zero-terminated text in destination or aborts.
 void wide_append(wchar_t* destination, const wchar_t* source, std::size_t capacity);

@@ -56,6 +56,15 @@ LPWSTR WINAPI real_GetCommandLineW() { return GetCommandLineW(); }
 HRESULT WINAPI real_SHGetFolderPathW(HWND window, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
     return SHGetFolderPathW(window, csidl, token, flags, path);
 }
+DWORD WINAPI real_GetEnvironmentVariableW(LPCWSTR name, LPWSTR value, DWORD size) {
+    return GetEnvironmentVariableW(name, value, size);
+}
+HANDLE WINAPI real_GetStdHandle(DWORD which) { return GetStdHandle(which); }
+BOOL WINAPI real_CloseHandle(HANDLE handle) { return CloseHandle(handle); }
+BOOL WINAPI real_DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process, LPHANDLE target,
+                                 DWORD access, BOOL inherit, DWORD options) {
+    return DuplicateHandle(source_process, source, target_process, target, access, inherit, options);
+}
 
 constexpr SystemCalls real_calls = {
     real_CreateFileW,        real_WriteFile,           real_CreateDirectoryW,   real_OpenProcess,
@@ -63,7 +72,8 @@ constexpr SystemCalls real_calls = {
     real_GetTempPathW,       real_find_final_path_function, real_SetConsoleCtrlHandler, real_CreateProcessW,
     real_WaitForSingleObject, real_GetExitCodeProcess, real_TerminateProcess, real_SHFileOperationW,
     real_GetFileAttributesW, real_Sleep,               real_CommandLineToArgvW, real_GetCommandLineW,
-    real_SHGetFolderPathW,
+    real_SHGetFolderPathW,   real_GetStdHandle,        real_CloseHandle,        real_DuplicateHandle,
+    real_GetEnvironmentVariableW,
 };
 
 }  // namespace

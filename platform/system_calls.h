@@ -39,6 +39,14 @@ struct SystemCalls {
     LPWSTR*(WINAPI* CommandLineToArgvW)(LPCWSTR, int*);
     LPWSTR(WINAPI* GetCommandLineW)();
     HRESULT(WINAPI* SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
+    // The child launch and the cleanup: tests count closes and feed chosen
+    // standard handles.
+    HANDLE(WINAPI* GetStdHandle)(DWORD);
+    BOOL(WINAPI* CloseHandle)(HANDLE);
+    BOOL(WINAPI* DuplicateHandle)(HANDLE, HANDLE, HANDLE, LPHANDLE, DWORD, BOOL, DWORD);
+    // Environment reads: a fake hands back a value of the full 32,767
+    // characters, which Wine's own environment cannot hold.
+    DWORD(WINAPI* GetEnvironmentVariableW)(LPCWSTR, LPWSTR, DWORD);
 };
 
 extern SystemCalls sys;
