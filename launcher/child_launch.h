@@ -1,19 +1,41 @@
 // Starting the child (this same executable) with the rebuilt command line,
 // waiting for it and passing on its exit code.
+//
+// Quoting, per argument (the rules CommandLineToArgvW and the C runtime split
+// by): an argument that is empty or holds a space, tab, line feed, vertical
+// tab or quotation mark is written in quotation marks; inside them a run of
+// backslashes is doubled when a quotation mark or the closing mark follows it,
+// and each quotation mark gets one more backslash. Others go out unchanged.
+//   abc          -> abc
+//   a b          -> "a b"
+//   C:\dir\      -> C:\dir\           (no quotes, so no doubling)
+//   C:\my dir\   -> "C:\my dir\\"
+//   a\"b         -> "a\\\"b"
+//   (empty)      -> ""               (so the child still sees it)
 #pragma once
 
 #include <cstddef>
 
+constexpr std::size_t child_image_path_capacity = 4096;
 constexpr std::size_t child_command_line_capacity = 32768;
-extern wchar_t child_image_path[4096];
+// The module path as GetModuleFileNameW reports it: the child's application
+// name and argument 0. Filled on first use, then kept.
+extern wchar_t child_image_path[child_image_path_capacity];
+// Writable and kept for the rest of the process: CreateProcessW may write into
+// the command line it is given.
 extern wchar_t child_command_line[child_command_line_capacity];
 
 // Rebuilds the command line from CommandLineToArgvW(GetCommandLineW()) with
-// argument 0 replaced by child_image_path.
+// argument 0 replaced by child_image_path. A line that does not fit (32,767
+// code units of text) stops with "Error, command line is too long." and exit
+// code 2; a failed split stops with a one-line system error and exit code 2.
 wchar_t* build_child_command_line();
-// Appends one argument, quoted by the Windows splitting rules, to out
-// (capacity code units). False when it does not fit (out unchanged up to its
-// previous terminator is not promised; callers stop at once).
+// Appends one argument, quoted as above, to the zero-terminated text in out
+// (capacity code units, terminator included). False when it does not fit; out
+// then holds a cut-off argument, so callers stop at once.
 bool append_quoted_argument(wchar_t* out, std::size_t capacity, const wchar_t* argument);
-// Starts the child, waits, runs cleanup_on_exit, returns the child's exit code.
+// Starts the child with this process's standard handles and environment,
+// waits for it without a time limit, runs cleanup_on_exit and returns the
+// child's 32-bit exit code (1 when it cannot be read). A child that cannot be
+// started ends the process with "Error, couldn't launch child" and exit code 2.
 unsigned long launch_child();

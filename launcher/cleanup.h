@@ -1,14 +1,31 @@
 // Cleanup of the extraction directory and the console control handler.
+//
+// cleanup_on_exit runs on the main thread at the end of the launch and on the
+// thread Windows creates for a console event; the two may overlap. What they
+// share and how it is kept safe is described in cleanup.cpp.
 #pragma once
 
 #include <windows.h>
 
 // The child's process handle while it runs, else null. Handed between the main
 // thread and the console handler thread by interlocked exchange: whoever takes
-// it out of the slot owns it and closes it.
+// it out of the slot owns it and closes it. The main thread waits on a handle
+// of its own (see launch_child), never on this one.
 extern HANDLE volatile child_process;
 // Set once, just before the first entry is read.
 extern volatile bool extraction_started;
 
+// How long a console event leaves the child to end by itself.
+constexpr DWORD child_grace_milliseconds = 5000;
+// Exit code given to a child still running after the grace: the code Windows
+// gives a process ended by Ctrl-C, so neither the child nor the parent that
+// passes its code on looks as if it succeeded.
+constexpr UINT interrupted_exit_code = 0xC000013A;
+
+// Ends a child still in the slot (after the grace), then, once extraction has
+// begun, deletes the extraction directory: at most 21 tries, 100 ms apart.
+// Never prints and never fails.
 void cleanup_on_exit();
+// Interrupt, break, close, log-off and shut-down run cleanup_on_exit; other
+// types nothing. Always FALSE, so the default handler then ends the process.
 BOOL WINAPI console_control_handler(DWORD type);

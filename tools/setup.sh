@@ -15,7 +15,8 @@ as_root() {
 need_packages=(
     cmake make python3 g++ pkg-config
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine64 libzstd-dev zstd googletest dpkg-dev bsdutils
+    wine64 libzstd-dev zstd googletest libgtest-dev dpkg-dev bsdutils
+    clang libclang-rt-14-dev
 )
 
 missing=()
@@ -67,7 +68,7 @@ if [ ! -f "$zstd_src/lib/decompress/zstd_decompress.c" ]; then
         rm -rf "${cache:?}/zstd-fetch"/*
     done
     [ "$fetched" = 1 ] || { echo "setup: could not fetch the zstd source package" >&2; exit 1; }
-    (cd "$cache/zstd-fetch" && dpkg-source -x ./*.dsc unpacked >/dev/null)
+    (cd "$cache/zstd-fetch" && dpkg-source -x ./*.dsc unpacked >/dev/null 2>&1)
     rm -rf "$zstd_src"
     mv "$cache/zstd-fetch/unpacked" "$zstd_src"
     rm -rf "$cache/zstd-fetch"

@@ -1,0 +1,180 @@
+#include "launcher/child_launch.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "launcher/cleanup.h"
+#include "launcher/fatal_report.h"
+#include "paths/wide_buffer.h"
+#include "platform/system_calls.h"
+
+constinit wchar_t child_image_path[child_image_path_capacity];
+constinit wchar_t child_command_line[child_command_line_capacity];
+
+namespace {
+
+constexpr wchar_t quoting_triggers[] = L" \t\n\v\"";
+
+// Appends to a zero-terminated text whose length is known, so a long line is
+// built without measuring it again for every argument.
+struct LineWriter {
+    wchar_t* out;
+    std::size_t capacity;
+    std::size_t length;
+};
+
+bool put(LineWriter& line, wchar_t unit) {
+    // The unit and a new terminator must both fit.
+    if (line.capacity - line.length < 2) return false;
+    line.out[line.length++] = unit;
+    line.out[line.length] = 0;
+    return true;
+}
+
+bool put_backslashes(LineWriter& line, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!put(line, L'\\')) return false;
+    }
+    return true;
+}
+
+bool is_quoting_trigger(wchar_t unit) {
+    for (const wchar_t* trigger = quoting_triggers; *trigger != 0; ++trigger) {
+        if (*trigger == unit) return true;
+    }
+    return false;
+}
+
+bool needs_quotes(const wchar_t* argument) {
+    // Written as nothing, an empty argument would vanish from the child's split.
+    if (*argument == 0) return true;
+    for (; *argument != 0; ++argument) {
+        if (is_quoting_trigger(*argument)) return true;
+    }
+    return false;
+}
+
+bool put_quoted(LineWriter& line, const wchar_t* argument) {
+    if (!put(line, L'"')) return false;
+    for (;;) {
+        std::size_t backslashes = 0;
+        while (*argument == L'\\') {
+            ++backslashes;
+            ++argument;
+        }
+        if (*argument == 0) return put_backslashes(line, 2 * backslashes) && put(line, L'"');
+        // Before a quotation mark the run is doubled and one more escapes the mark.
+        const std::size_t written = *argument == L'"' ? 2 * backslashes + 1 : backslashes;
+        if (!put_backslashes(line, written) || !put(line, *argument)) return false;
+        ++argument;
+    }
+}
+
+bool put_argument(LineWriter& line, const wchar_t* argument) {
+    if (needs_quotes(argument)) return put_quoted(line, argument);
+    for (; *argument != 0; ++argument) {
+        if (!put(line, *argument)) return false;
+    }
+    return true;
+}
+
+void fill_child_image_path() {
+    if (child_image_path[0] != 0) return;
+    DWORD length = sys.GetModuleFileNameW(nullptr, child_image_path, child_image_path_capacity);
+    if (length == 0) abort();
+    // A full buffer means the path was cut: never start a child from a cut path.
+    if (length >= child_image_path_capacity) stop_at_limit("executable path");
+}
+
+STARTUPINFOW startup_with_standard_handles() {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    // Passed on as they are, a null handle included: the child writes where we would.
+    startup.hStdInput = sys.GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = sys.GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = sys.GetStdHandle(STD_ERROR_HANDLE);
+    return startup;
+}
+
+// The hand-over (see cleanup.cpp for the shared side). CreateProcessW gives
+// one handle on the child; the main thread keeps it for itself and puts a
+// duplicate into the child_process slot. The console handler only ever sees
+// the duplicate, so it can terminate and close that one while this thread
+// still waits on, and reads the exit code from, its own. Should duplicating
+// fail, the slot stays empty: the handler then deletes the directory but
+// cannot end the child, which gets the same console event anyway.
+void publish_child_handle(HANDLE process) {
+    HANDLE for_handler = nullptr;
+    HANDLE self = GetCurrentProcess();
+    if (!sys.DuplicateHandle(self, process, self, &for_handler, 0, FALSE, DUPLICATE_SAME_ACCESS)) return;
+    InterlockedExchangePointer(&child_process, for_handler);
+}
+
+// Closes the slot's handle unless the handler has already taken it.
+void withdraw_child_handle() {
+    HANDLE for_handler = InterlockedExchangePointer(&child_process, nullptr);
+    if (for_handler != nullptr) sys.CloseHandle(for_handler);
+}
+
+DWORD wait_for_exit_code(HANDLE process) {
+    sys.WaitForSingleObject(process, INFINITE);
+    DWORD exit_code = 0;
+    if (!sys.GetExitCodeProcess(process, &exit_code)) exit_code = 1;
+    return exit_code;
+}
+
+}  // namespace
+
+bool append_quoted_argument(wchar_t* out, std::size_t capacity, const wchar_t* argument) {
+    LineWriter line = {out, capacity, wide_length(out)};
+    return put_argument(line, argument);
+}
+
+wchar_t* build_child_command_line() {
+    int count = 0;
+    LPWSTR* arguments = sys.CommandLineToArgvW(sys.GetCommandLineW(), &count);
+    // It fails only when memory runs out; nothing sensible could be started then.
+    if (arguments == nullptr) report_system_error("Error, couldn't split the command line", GetLastError());
+    child_command_line[0] = 0;
+    fill_child_image_path();
+    // Whatever the user typed as the program name never reaches the child.
+    if (count >= 1) arguments[0] = child_image_path;
+
+    LineWriter line = {child_command_line, child_command_line_capacity, 0};
+    const int total = count >= 1 ? count : 1;
+    for (int index = 0; index < total; ++index) {
+        const wchar_t* argument = index == 0 ? child_image_path : arguments[index];
+        if (index > 0 && !put(line, L' ')) stop_at_limit("command line");
+        if (!put_argument(line, argument)) stop_at_limit("command line");
+    }
+    return child_command_line;
+}
+
+unsigned long launch_child() {
+    fill_child_image_path();
+    STARTUPINFOW startup = startup_with_standard_handles();
+    build_child_command_line();
+
+    PROCESS_INFORMATION child = {};
+    if (!sys.CreateProcessW(child_image_path, child_command_line,
+                            nullptr,                // lpProcessAttributes
+                            nullptr,                // lpThreadAttributes
+                            TRUE,                   // bInheritHandles: the standard handles
+                            NORMAL_PRIORITY_CLASS,  // same console, visible, running
+                            nullptr,                // lpEnvironment: ours, ZORVEK_ variables included
+                            nullptr,                // lpCurrentDirectory: ours
+                            &startup, &child)) {
+        report_system_error("Error, couldn't launch child", GetLastError());
+    }
+    sys.CloseHandle(child.hThread);
+    publish_child_handle(child.hProcess);
+
+    const DWORD exit_code = wait_for_exit_code(child.hProcess);
+    sys.CloseHandle(child.hProcess);
+    withdraw_child_handle();
+
+    cleanup_on_exit();
+    return exit_code;
+}

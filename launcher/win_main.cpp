@@ -1,0 +1,8 @@
+// The image's entry routine: the runtime layer's start-up calls wWinMain after
+// splitting the command line; its four parameters are not used.
+#include <windows.h>
+#include <stdlib.h>
+
+#include "launcher/main_sequence.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return run_main_sequence(__argc, __wargv); }

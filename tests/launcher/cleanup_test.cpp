@@ -1,0 +1,591 @@
+// Ending a child that outlives a console event, deleting the extraction
+// directory with retries, the console control handler, and the hand-over of
+// the child's handle between the main thread and the handler thread.
+//
+// Wine cannot deliver break, close, log-off or shut-down events, so the
+// handler is called directly, on a thread of its own where it matters.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "launcher/child_launch.h"
+#include "launcher/cleanup.h"
+#include "paths/path_normalise.h"
+#include "platform/system_calls.h"
+#include "support/process_fixtures.h"
+
+namespace {
+
+using namespace process_fixtures;
+
+// --- fakes -------------------------------------------------------------------
+
+// What one delete request held when it reached the shell.
+struct DeleteRequest {
+    HWND window;
+    UINT function;
+    std::wstring from;  // up to and including the empty item that ends the list
+    bool to_is_empty_text;
+    FILEOP_FLAGS flags;
+    BOOL aborted_flag;
+    void* name_mappings;
+    bool title_is_empty_text;
+};
+
+std::mutex log_lock;
+std::vector<DeleteRequest> delete_requests;
+std::vector<DWORD> pauses;
+int attribute_checks = 0;
+// Attribute results in order; the last one repeats.
+std::vector<DWORD> attribute_script = {INVALID_FILE_ATTRIBUTES};
+
+std::wstring list_with_terminator(const wchar_t* list) {
+    std::wstring items;
+    for (const wchar_t* item = list; *item != 0; item += wcslen(item) + 1) items.append(item).push_back(L'\0');
+    items.push_back(L'\0');
+    return items;
+}
+
+DeleteRequest record(const SHFILEOPSTRUCTW& request) {
+    return {request.hwnd,
+            request.wFunc,
+            list_with_terminator(request.pFrom),
+            request.pTo != nullptr && request.pTo[0] == 0,
+            request.fFlags,
+            request.fAnyOperationsAborted,
+            request.hNameMappings,
+            request.lpszProgressTitle != nullptr && request.lpszProgressTitle[0] == 0};
+}
+
+int WINAPI recording_SHFileOperationW(LPSHFILEOPSTRUCTW request) {
+    std::lock_guard<std::mutex> hold(log_lock);
+    delete_requests.push_back(record(*request));
+    // Scribble over the request, as a shell may: the next call must not care.
+    request->wFunc = FO_COPY;
+    request->fFlags = 0;
+    request->fAnyOperationsAborted = TRUE;
+    request->pTo = L"elsewhere";
+    return ERROR_ACCESS_DENIED;
+}
+
+DWORD WINAPI scripted_GetFileAttributesW(LPCWSTR) {
+    const std::size_t index = std::min<std::size_t>(attribute_checks++, attribute_script.size() - 1);
+    return attribute_script[index];
+}
+
+void WINAPI recording_Sleep(DWORD milliseconds) {
+    std::lock_guard<std::mutex> hold(log_lock);
+    pauses.push_back(milliseconds);
+}
+
+// The child side, by handle value.
+std::vector<std::string> child_calls;
+DWORD wait_result = WAIT_OBJECT_0;
+DWORD WINAPI fake_WaitForSingleObject(HANDLE, DWORD milliseconds) {
+    child_calls.push_back("Wait " + std::to_string(milliseconds));
+    return wait_result;
+}
+BOOL WINAPI fake_TerminateProcess(HANDLE, UINT code) {
+    child_calls.push_back("TerminateProcess " + std::to_string(code));
+    return TRUE;
+}
+BOOL WINAPI fake_CloseHandle(HANDLE) {
+    child_calls.push_back("CloseHandle");
+    return TRUE;
+}
+
+// Forwarding wrappers around the real calls that count what they were asked.
+std::atomic<int> terminations{0};
+BOOL WINAPI counting_TerminateProcess(HANDLE process, UINT code) {
+    ++terminations;
+    return TerminateProcess(process, code);
+}
+
+// Handle values are reused once closed, so a second close of the same handle
+// shows as a close that fails (or as one close too many), not as a repeated value.
+std::vector<BOOL> close_results;
+BOOL WINAPI counting_CloseHandle(HANDLE handle) {
+    const BOOL result = CloseHandle(handle);
+    std::lock_guard<std::mutex> hold(log_lock);
+    close_results.push_back(result);
+    return result;
+}
+
+// Deletions through the real shell, noting which thread asked and whether two
+// were ever inside at once.
+std::atomic<int> deleting_now{0};
+std::atomic<int> most_deleting_at_once{0};
+std::vector<DWORD> deleting_threads;
+void note_deletion_entered() {
+    const int inside = ++deleting_now;
+    int most = most_deleting_at_once.load();
+    while (inside > most && !most_deleting_at_once.compare_exchange_weak(most, inside)) {
+    }
+    std::lock_guard<std::mutex> hold(log_lock);
+    deleting_threads.push_back(GetCurrentThreadId());
+}
+int WINAPI watched_SHFileOperationW(LPSHFILEOPSTRUCTW request) {
+    note_deletion_entered();
+    const int result = SHFileOperationW(request);
+    --deleting_now;
+    return result;
+}
+
+// True when the calls of each thread came in one unbroken run.
+bool one_run_per_thread(const std::vector<DWORD>& threads) {
+    std::set<DWORD> finished;
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        if (finished.count(threads[i]) != 0) return false;
+        if (i + 1 < threads.size() && threads[i + 1] != threads[i]) finished.insert(threads[i]);
+    }
+    return true;
+}
+
+class CleanupTest : public ::testing::Test {
+protected:
+    void SetUp() override { reset(); }
+    void TearDown() override {
+        reset();
+        for (const std::wstring& folder : scratch_folders) remove_scratch_tree(folder);
+    }
+
+    static void reset() {
+        restore_system_calls();
+        child_process = nullptr;
+        extraction_started = false;
+        extraction_directory[0] = 0;
+        child_image_path[0] = 0;
+        delete_requests.clear();
+        pauses.clear();
+        attribute_checks = 0;
+        attribute_script = {INVALID_FILE_ATTRIBUTES};
+        child_calls.clear();
+        wait_result = WAIT_OBJECT_0;
+        terminations = 0;
+        close_results.clear();
+        deleting_now = 0;
+        most_deleting_at_once = 0;
+        deleting_threads.clear();
+    }
+
+    static void use_directory(const std::wstring& path) { wcscpy(extraction_directory, path.c_str()); }
+
+    std::wstring scratch(const std::wstring& prefix) {
+        scratch_folders.push_back(make_scratch_directory(prefix));
+        return scratch_folders.back();
+    }
+
+    static void fake_the_deletion() {
+        sys.SHFileOperationW = recording_SHFileOperationW;
+        sys.GetFileAttributesW = scripted_GetFileAttributesW;
+        sys.Sleep = recording_Sleep;
+    }
+
+    std::vector<std::wstring> scratch_folders;
+};
+
+// --- nothing to do -----------------------------------------------------------
+
+int unexpected_calls = 0;
+template <typename Result, typename... Arguments>
+Result WINAPI unexpected(Arguments...) {
+    ++unexpected_calls;
+    return Result{};
+}
+
+TEST_F(CleanupTest, NoChildAndNoExtractionDoesNothingAtAll) {
+    unexpected_calls = 0;
+    sys.WaitForSingleObject = unexpected<DWORD, HANDLE, DWORD>;
+    sys.TerminateProcess = unexpected<BOOL, HANDLE, UINT>;
+    sys.CloseHandle = unexpected<BOOL, HANDLE>;
+    sys.SHFileOperationW = unexpected<int, LPSHFILEOPSTRUCTW>;
+    sys.GetFileAttributesW = unexpected<DWORD, LPCWSTR>;
+    sys.Sleep = [](DWORD) { ++unexpected_calls; };
+    use_directory(L"C:\\extraction");
+    cleanup_on_exit();
+    EXPECT_EQ(0, unexpected_calls);
+}
+
+// --- the delete request and its retries --------------------------------------
+
+TEST_F(CleanupTest, DeleteRequestIsTheSilentRecursiveDeleteOfTheDirectory) {
+    fake_the_deletion();
+    attribute_script = {FILE_ATTRIBUTE_DIRECTORY, INVALID_FILE_ATTRIBUTES};
+    use_directory(L"C:\\users\\me\\Temp\\onefile_12_345_678");
+    extraction_started = true;
+    cleanup_on_exit();
+
+    // The second request comes after the fake shell scribbled over the first.
+    ASSERT_EQ(2u, delete_requests.size());
+    for (const DeleteRequest& request : delete_requests) {
+        EXPECT_EQ(nullptr, request.window);
+        EXPECT_EQ(static_cast<UINT>(FO_DELETE), request.function);
+        EXPECT_EQ(std::wstring(L"C:\\users\\me\\Temp\\onefile_12_345_678") + std::wstring(2, L'\0'), request.from);
+        EXPECT_TRUE(request.to_is_empty_text);
+        EXPECT_EQ(0x0414, request.flags);
+        EXPECT_EQ(FALSE, request.aborted_flag);
+        EXPECT_EQ(nullptr, request.name_mappings);
+        EXPECT_TRUE(request.title_is_empty_text);
+    }
+}
+
+struct RetryCase {
+    const char* name;
+    std::vector<DWORD> attributes;  // what each existence test finds; the last repeats
+    std::size_t deletes;
+    std::size_t pauses;
+    int checks;
+};
+
+const DWORD directory = FILE_ATTRIBUTE_DIRECTORY;
+const DWORD gone = INVALID_FILE_ATTRIBUTES;
+
+std::vector<DWORD> directory_then_gone(std::size_t checks_showing_it) {
+    std::vector<DWORD> script(checks_showing_it, directory);
+    script.push_back(gone);
+    return script;
+}
+
+TEST_F(CleanupTest, DeletionIsTriedAtMost21TimesWith20PausesOf100ms) {
+    const RetryCase cases[] = {
+        {"gone at once", {gone}, 1, 0, 1},
+        {"a file, not a directory", {FILE_ATTRIBUTE_ARCHIVE}, 1, 0, 1},
+        {"a read-only directory is still a directory", {directory | FILE_ATTRIBUTE_READONLY, gone}, 2, 1, 2},
+        {"gone after the second try", directory_then_gone(1), 2, 1, 2},
+        {"gone after the 20th try", directory_then_gone(19), 20, 19, 20},
+        {"gone after the 21st try", directory_then_gone(20), 21, 20, 20},
+        {"never gone", {directory}, 21, 20, 20},
+    };
+    for (const RetryCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        reset();
+        fake_the_deletion();
+        attribute_script = row.attributes;
+        use_directory(L"C:\\extraction");
+        extraction_started = true;
+        cleanup_on_exit();
+        EXPECT_EQ(row.deletes, delete_requests.size());
+        EXPECT_EQ(row.checks, attribute_checks);
+        EXPECT_EQ(std::vector<DWORD>(row.pauses, 100), pauses);
+    }
+}
+
+TEST_F(CleanupTest, DirectoryThatCannotBeDeletedIsLeftWithoutAWord) {
+    fake_the_deletion();
+    attribute_script = {directory};
+    use_directory(L"C:\\extraction");
+    extraction_started = true;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    cleanup_on_exit();
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+    EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
+    EXPECT_EQ(21u, delete_requests.size());
+}
+
+// --- against the real shell and file system ----------------------------------
+
+TEST_F(CleanupTest, DirectoryNeverCreatedTakesOneDeleteCall) {
+    sys.SHFileOperationW = watched_SHFileOperationW;
+    sys.Sleep = recording_Sleep;
+    use_directory(scratch(L"cleanup_parent") + L"\\onefile_never_created");
+    extraction_started = true;
+    cleanup_on_exit();
+    EXPECT_EQ(1u, deleting_threads.size());
+    EXPECT_TRUE(pauses.empty());
+}
+
+TEST_F(CleanupTest, PathNamingAFileEndsTheLoopAfterOneDeleteCall) {
+    // The shell is faked so that the file stays: the attribute test alone ends it.
+    sys.SHFileOperationW = recording_SHFileOperationW;
+    sys.Sleep = recording_Sleep;
+    const std::wstring file = scratch(L"cleanup_file") + L"\\not_a_directory.txt";
+    write_scratch_file(file, "content");
+    use_directory(file);
+    extraction_started = true;
+    cleanup_on_exit();
+    EXPECT_EQ(1u, delete_requests.size());
+    EXPECT_TRUE(pauses.empty());
+    EXPECT_TRUE(path_exists(file));
+}
+
+TEST_F(CleanupTest, RealDirectoryTreeIsDeletedWhole) {
+    const std::wstring root = scratch(L"cleanup_tree") + L"\\onefile \u00e4\u65e5 1_2_3";
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\lib").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\lib\\deep").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\empty").c_str(), nullptr));
+    write_scratch_file(root + L"\\application.dll", "MZ");
+    write_scratch_file(root + L"\\lib\\data.bin", std::string(70000, 'x'));
+    write_scratch_file(root + L"\\lib\\deep\\name with spaces.txt", "text");
+    use_directory(root);
+    extraction_started = true;
+    cleanup_on_exit();
+    EXPECT_FALSE(path_exists(root));
+}
+
+// --- the child in the slot ---------------------------------------------------
+
+TEST_F(CleanupTest, ChildIsTerminatedOnlyWhenTheGraceWaitDoesNotSeeItEnd) {
+    struct Row {
+        const char* name;
+        DWORD wait_result;
+        std::vector<std::string> calls;
+    } rows[] = {
+        {"ended within the grace", WAIT_OBJECT_0, {"Wait 5000", "CloseHandle"}},
+        {"still running", WAIT_TIMEOUT, {"Wait 5000", "TerminateProcess 3221225786", "CloseHandle"}},
+        {"wait failed", WAIT_FAILED, {"Wait 5000", "TerminateProcess 3221225786", "CloseHandle"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        reset();
+        sys.WaitForSingleObject = fake_WaitForSingleObject;
+        sys.TerminateProcess = fake_TerminateProcess;
+        sys.CloseHandle = fake_CloseHandle;
+        wait_result = row.wait_result;
+        child_process = reinterpret_cast<HANDLE>(0x4242);
+        cleanup_on_exit();
+        EXPECT_EQ(row.calls, child_calls);
+        EXPECT_EQ(nullptr, child_process);
+    }
+}
+
+TEST_F(CleanupTest, HandleTakenFromTheSlotIsClosedOnlyOnce) {
+    sys.WaitForSingleObject = fake_WaitForSingleObject;
+    sys.TerminateProcess = fake_TerminateProcess;
+    sys.CloseHandle = fake_CloseHandle;
+    child_process = reinterpret_cast<HANDLE>(0x4242);
+    cleanup_on_exit();
+    cleanup_on_exit();
+    console_control_handler(CTRL_C_EVENT);
+    EXPECT_EQ((std::vector<std::string>{"Wait 5000", "CloseHandle"}), child_calls);
+}
+
+TEST_F(CleanupTest, RealChildEndingDuringTheGraceKeepsItsOwnExitCode) {
+    // The grace wait is stretched to no limit: the child ends during it by
+    // construction, whatever the machine's load.
+    sys.WaitForSingleObject = [](HANDLE handle, DWORD) -> DWORD { return WaitForSingleObject(handle, INFINITE); };
+    sys.TerminateProcess = counting_TerminateProcess;
+    HANDLE child = start_test_child(L"sleep 200 7");
+    ASSERT_NE(nullptr, child);
+    HANDLE ours = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    child_process = child;
+    cleanup_on_exit();
+    EXPECT_EQ(0, terminations.load());
+    EXPECT_EQ(7u, wait_for_exit_code(ours));
+    CloseHandle(ours);
+}
+
+TEST_F(CleanupTest, RealChildStillRunningAfterTheGraceEndsWithTheInterruptCode) {
+    // Once with the grace cut short by a fake wait, once with the real
+    // 5,000 ms.
+    for (bool real_wait : {false, true}) {
+        SCOPED_TRACE(real_wait ? "real wait" : "fake wait");
+        reset();
+        if (!real_wait) sys.WaitForSingleObject = [](HANDLE, DWORD) -> DWORD { return WAIT_TIMEOUT; };
+        HANDLE child = start_test_child(L"sleep 60000 0");
+        ASSERT_NE(nullptr, child);
+        HANDLE ours = nullptr;
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE,
+                                    DUPLICATE_SAME_ACCESS));
+        child_process = child;
+        EXPECT_EQ(FALSE, console_control_handler(CTRL_C_EVENT));
+        EXPECT_EQ(0xC000013Au, wait_for_exit_code(ours));
+        CloseHandle(ours);
+    }
+}
+
+// --- the console control handler ---------------------------------------------
+
+TEST_F(CleanupTest, HandlerCleansUpForTheFiveStoppingEventsAndAlwaysReturnsFalse) {
+    struct Row {
+        DWORD type;
+        bool cleans_up;
+    } rows[] = {
+        {CTRL_C_EVENT, true},   {CTRL_BREAK_EVENT, true},     {CTRL_CLOSE_EVENT, true},
+        {3, false},             {4, false},                   {CTRL_LOGOFF_EVENT, true},
+        {CTRL_SHUTDOWN_EVENT, true}, {7, false},              {100, false},
+        {0xFFFFFFFF, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.type);
+        reset();
+        fake_the_deletion();
+        use_directory(L"C:\\extraction");
+        extraction_started = true;
+        EXPECT_EQ(FALSE, console_control_handler(row.type));
+        EXPECT_EQ(row.cleans_up ? 1u : 0u, delete_requests.size());
+    }
+}
+
+// --- the two threads ---------------------------------------------------------
+
+// Both threads delete at the same moment: the second waits for the first
+// pass to finish, then makes its own.
+TEST_F(CleanupTest, TwoDeletionsNeverOverlap) {
+    static HANDLE start;
+    start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    sys.SHFileOperationW = [](LPSHFILEOPSTRUCTW) -> int {
+        note_deletion_entered();
+        Sleep(20);  // widens the window in which an unguarded second pass would enter
+        --deleting_now;
+        return 0;
+    };
+    // Each pass sees the directory twice, then finds it gone.
+    sys.GetFileAttributesW = [](LPCWSTR) -> DWORD {
+        static thread_local int checks = 0;
+        return ++checks <= 2 ? FILE_ATTRIBUTE_DIRECTORY : INVALID_FILE_ATTRIBUTES;
+    };
+    sys.Sleep = [](DWORD) {};
+    use_directory(L"C:\\extraction");
+    extraction_started = true;
+
+    auto run = [] {
+        WaitForSingleObject(start, INFINITE);
+        cleanup_on_exit();
+    };
+    std::thread first(run);
+    std::thread second(run);
+    SetEvent(start);
+    first.join();
+    second.join();
+    CloseHandle(start);
+
+    EXPECT_EQ(1, most_deleting_at_once.load());
+    EXPECT_EQ(6u, deleting_threads.size());
+    EXPECT_TRUE(one_run_per_thread(deleting_threads));
+}
+
+// The handler arrives while launch_child waits for a child that ignores the
+// event: it takes the slot's handle, ends the child after the (shortened)
+// grace, and deletes; the main thread reads the interrupt code from its own
+// handle and closes only that one.
+TEST_F(CleanupTest, HandlerDuringTheWaitEndsTheChildAndEveryHandleIsClosedOnce) {
+    static HANDLE main_is_waiting;
+    main_is_waiting = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    sys.WaitForSingleObject = [](HANDLE handle, DWORD milliseconds) -> DWORD {
+        if (milliseconds != INFINITE) return WAIT_TIMEOUT;  // the grace, cut short
+        SetEvent(main_is_waiting);
+        return WaitForSingleObject(handle, INFINITE);
+    };
+    sys.TerminateProcess = counting_TerminateProcess;
+    sys.CloseHandle = counting_CloseHandle;
+    sys.SHFileOperationW = watched_SHFileOperationW;
+    static const wchar_t* line = L"typed";
+    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
+
+    const std::wstring root = scratch(L"cleanup_race") + L"\\onefile_race";
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    write_scratch_file(root + L"\\application.dll", "MZ");
+    use_directory(root);
+    extraction_started = true;
+
+    BOOL handler_result = TRUE;
+    std::thread handler([&handler_result] {
+        WaitForSingleObject(main_is_waiting, INFINITE);
+        handler_result = console_control_handler(CTRL_C_EVENT);
+    });
+    unsigned long exit_code = 0;
+    {
+        ChildModeScope mode(L"sleep 60000 0");
+        exit_code = launch_child();
+    }
+    handler.join();
+    CloseHandle(main_is_waiting);
+
+    EXPECT_EQ(0xC000013Au, exit_code) << "never 0 after a console event";
+    EXPECT_EQ(FALSE, handler_result);
+    EXPECT_EQ(1, terminations.load());
+    EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, TRUE}), close_results) << "thread, process and its duplicate";
+    EXPECT_EQ(nullptr, child_process);
+    EXPECT_FALSE(path_exists(root));
+    EXPECT_EQ(1, most_deleting_at_once.load());
+    EXPECT_TRUE(one_run_per_thread(deleting_threads));
+}
+
+// The handler arrives after the child has ended but before the main thread
+// has taken the slot back: the handler gets the handle (the child is no
+// longer running, so nothing is terminated) and the main thread closes only
+// its own.
+TEST_F(CleanupTest, HandlerBetweenTheWaitAndTheHandOverTakesTheSlotInstead) {
+    static HANDLE waited_handle;
+    static std::thread handler;
+    static BOOL handler_result;
+    handler_result = TRUE;
+    sys.WaitForSingleObject = [](HANDLE handle, DWORD milliseconds) -> DWORD {
+        if (milliseconds == INFINITE) waited_handle = handle;
+        return WaitForSingleObject(handle, milliseconds);
+    };
+    sys.CloseHandle = [](HANDLE handle) -> BOOL {
+        if (handle == waited_handle) {
+            // The main thread is about to close its own handle and then take
+            // the slot: let the handler run to its end first.
+            handler = std::thread([] { handler_result = console_control_handler(CTRL_CLOSE_EVENT); });
+            handler.join();
+        }
+        return counting_CloseHandle(handle);
+    };
+    sys.TerminateProcess = counting_TerminateProcess;
+    static const wchar_t* line = L"typed";
+    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
+
+    unsigned long exit_code = 0;
+    {
+        ChildModeScope mode(L"exit 5");
+        exit_code = launch_child();
+    }
+    EXPECT_EQ(5u, exit_code);
+    EXPECT_EQ(FALSE, handler_result);
+    EXPECT_EQ(0, terminations.load());
+    EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, TRUE}), close_results);
+    EXPECT_EQ(nullptr, child_process);
+}
+
+// The handler arrives while the main thread deletes: it waits for that pass
+// to end; the directory is gone and no two passes overlapped.
+TEST_F(CleanupTest, HandlerDuringTheMainThreadsDeletionWaitsItsTurn) {
+    static std::thread handler;
+    static std::atomic<bool> handler_started;
+    handler_started = false;
+    sys.SHFileOperationW = [](LPSHFILEOPSTRUCTW request) -> int {
+        if (!handler_started.exchange(true)) {
+            handler = std::thread([] { console_control_handler(CTRL_C_EVENT); });
+            Sleep(50);  // gives the handler time to reach the guard while this pass is inside
+        }
+        return watched_SHFileOperationW(request);
+    };
+    static const wchar_t* line = L"typed";
+    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
+
+    const std::wstring root = scratch(L"cleanup_turn") + L"\\onefile_turn";
+    ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\sub").c_str(), nullptr));
+    write_scratch_file(root + L"\\sub\\file.txt", "x");
+    use_directory(root);
+    extraction_started = true;
+
+    unsigned long exit_code = 0;
+    {
+        ChildModeScope mode(L"exit 0");
+        exit_code = launch_child();
+    }
+    if (handler.joinable()) handler.join();
+    EXPECT_EQ(0u, exit_code);
+    EXPECT_FALSE(path_exists(root));
+    EXPECT_EQ(1, most_deleting_at_once.load());
+    EXPECT_GE(deleting_threads.size(), 2u) << "both threads made a pass";
+    EXPECT_TRUE(one_run_per_thread(deleting_threads));
+}
+
+}  // namespace
