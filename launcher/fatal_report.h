@@ -14,8 +14,13 @@
 [[noreturn]] void report_open_failure();
 // "Error, couldn't runtime expand spec '%ls'." with the spec text, then abort.
 [[noreturn]] void report_expansion_failure(const wchar_t* spec);
+// "Error, attached data holds an unsafe entry name '%ls'." on standard output,
+// exit code 2. Control characters in the name show as '?', so the message
+// stays one line.
+[[noreturn]] void report_unsafe_entry_name(const wchar_t* name);
 
 // Builds the line report_system_error prints, without printing it: text,
 // " ([Error <code>] <system text>)" with trailing CR/LF removed from the system
-// text, or a plain fallback text when the system has none. Returns the length.
+// text, or a plain fallback text when the system has none. Returns the length
+// of the whole line, as snprintf does (more than fits when out is too small).
 std::size_t format_system_error(char* out, std::size_t capacity, const char* text, unsigned long code);

@@ -1,0 +1,216 @@
+#include "launcher/extraction.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include "launcher/fatal_report.h"
+#include "launcher/launcher_state.h"
+#include "launcher/payload_reader.h"
+#include "paths/path_normalise.h"
+#include "paths/path_spec.h"
+#include "paths/wide_buffer.h"
+#include "platform/system_calls.h"
+
+namespace {
+
+constexpr std::size_t write_buffer_size = 32768;
+constexpr std::size_t directory_cache_capacity = 1024;
+constexpr const wchar_t* home_spec = L"{HOME}";
+
+// Every entry's bytes pass through this one buffer on their way to the file.
+constinit unsigned char write_buffer[write_buffer_size] = {};
+
+// Directories known to exist: heap copies, kept for the life of the process.
+constinit wchar_t* directory_cache[directory_cache_capacity] = {};
+constinit std::size_t directory_cache_count = 0;
+
+// ---- entry names -------------------------------------------------------------
+
+bool is_separator(wchar_t unit) {
+    // Only '\' separates in the archive, but Windows also splits at '/', so a
+    // '/' must not smuggle a ".." past the check.
+    return unit == L'\\' || unit == L'/';
+}
+
+wchar_t ascii_upper(wchar_t unit) { return unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - 32) : unit; }
+
+bool matches_ignoring_case(const wchar_t* text, std::size_t length, const wchar_t* upper_word) {
+    std::size_t i = 0;
+    for (; i < length && upper_word[i] != L'\0'; ++i) {
+        if (ascii_upper(text[i]) != upper_word[i]) return false;
+    }
+    return i == length && upper_word[i] == L'\0';
+}
+
+// COM and LPT take 1 to 9; Windows also maps the superscript digits.
+bool is_port_digit(wchar_t unit) {
+    return (unit >= L'1' && unit <= L'9') || unit == 0x00B9 || unit == 0x00B2 || unit == 0x00B3;
+}
+
+// A component that Windows maps to a device whatever folder it stands in:
+// the part before the first '.', trailing blanks dropped, compared without
+// regard to case ("con", "NUL.txt", "com1 .log", "CONIN$").
+bool names_device(const wchar_t* component, std::size_t length) {
+    std::size_t base = 0;
+    while (base < length && component[base] != L'.') ++base;
+    while (base > 0 && component[base - 1] == L' ') --base;
+    static constexpr const wchar_t* plain_devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : plain_devices) {
+        if (matches_ignoring_case(component, base, device)) return true;
+    }
+    return base == 4 && (matches_ignoring_case(component, 3, L"COM") || matches_ignoring_case(component, 3, L"LPT")) &&
+           is_port_digit(component[3]);
+}
+
+// Empty ("a\\b", a leading or trailing separator), ending in '.' or ' ' (this
+// covers "." and "..", and names like "..." that Windows trims into ".."), or
+// naming a device.
+bool component_is_safe(const wchar_t* component, std::size_t length) {
+    if (length == 0) return false;
+    wchar_t last = component[length - 1];
+    if (last == L'.' || last == L' ') return false;
+    return !names_device(component, length);
+}
+
+// ---- the DirectoryCache ------------------------------------------------------
+
+// A directory whose heap copy cannot be made is simply not remembered: the
+// next file in it costs one more CreateDirectoryW, nothing else.
+void remember_directory(const wchar_t* path) {
+    if (directory_cache_count == directory_cache_capacity) return;
+    std::size_t size = (wide_length(path) + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<wchar_t*>(malloc(size));
+    if (copy == nullptr) return;
+    memcpy(copy, path, size);
+    directory_cache[directory_cache_count++] = copy;
+}
+
+// The profile folder goes first, so the walk up from the extraction directory
+// stops there at the latest.
+void seed_directory_cache() {
+    wchar_t home[path_capacity];
+    if (!expand_path_spec(home, home_spec, path_capacity)) report_expansion_failure(home_spec);
+    remember_directory(home);
+}
+
+bool directory_is_cached(const wchar_t* path) {
+    for (std::size_t i = 0; i < directory_cache_count; ++i) {
+        if (wcscmp(path, directory_cache[i]) == 0) return true;  // letter case counts
+    }
+    return false;
+}
+
+bool is_drive_designator(const wchar_t* path) { return path[0] != L'\0' && path[1] == L':' && path[2] == L'\0'; }
+
+// ---- the directory walk ----------------------------------------------------------
+
+// Index of the last '\' in text, not counting one at index 0; 0 when none.
+std::size_t last_backslash(const wchar_t* text) {
+    for (std::size_t i = wide_length(text); i > 1; --i) {
+        if (text[i - 1] == L'\\') return i - 1;
+    }
+    return 0;
+}
+
+// Works on one buffer for the whole walk: each level cuts the text at its last
+// backslash and puts the backslash back before returning, so a deep path costs
+// a few words of stack per level rather than a path buffer.
+bool ensure_parents_in_place(wchar_t* path) {
+    std::size_t cut = last_backslash(path);
+    if (cut == 0) return true;
+    path[cut] = L'\0';
+    bool exists = ensure_directory(path);
+    if (!exists) {
+        // Deepest first; climb only while creation fails, then create each
+        // level on the way back down. The inner result shows in the retry.
+        ensure_parents_in_place(path);
+        exists = ensure_directory(path);
+    }
+    path[cut] = L'\\';
+    return exists;
+}
+
+}  // namespace
+
+bool entry_name_is_safe(const wchar_t* name) {
+    if (name[0] == L'\0') return false;
+    for (const wchar_t* unit = name; *unit != L'\0'; ++unit) {
+        // A colon makes a drive ("C:x") or an alternate data stream ("a:b");
+        // control characters are no part of a Windows name.
+        if (*unit == L':' || *unit < L' ') return false;
+    }
+    const wchar_t* component = name;
+    for (const wchar_t* unit = name;; ++unit) {
+        if (*unit == L'\0' || is_separator(*unit)) {
+            if (!component_is_safe(component, static_cast<std::size_t>(unit - component))) return false;
+            if (*unit == L'\0') return true;
+            component = unit + 1;
+        }
+    }
+}
+
+void join_entry_path() {
+    // Refused before the path is built, so nothing is created or written for it.
+    if (!entry_name_is_safe(entry_name)) report_unsafe_entry_name(entry_name);
+    wide_copy(current_file_path, extraction_directory, path_capacity);
+    wide_append_or_stop(current_file_path, L"\\", path_capacity, "file path");
+    wide_append_or_stop(current_file_path, entry_name, path_capacity, "file path");
+}
+
+void extract_entry() {
+    std::uint64_t remaining = 0;
+    PayloadReader::read(&remaining, sizeof remaining);
+    // A directory that cannot be made shows up as a file that cannot be opened.
+    ensure_parent_directories(current_file_path);
+    HANDLE file = sys.CreateFileW(current_file_path, GENERIC_WRITE, FILE_SHARE_WRITE,
+                                  nullptr,        // lpSecurityAttributes: default
+                                  CREATE_ALWAYS,  // an existing file is replaced and truncated
+                                  0,              // dwFlagsAndAttributes
+                                  nullptr);       // hTemplateFile
+    if (file == INVALID_HANDLE_VALUE) report_open_failure();
+    while (remaining > 0) {
+        DWORD chunk = remaining < write_buffer_size ? static_cast<DWORD>(remaining) : write_buffer_size;
+        PayloadReader::read(write_buffer, chunk);
+        DWORD written = 0;
+        // A successful write counts as the whole chunk; the count is not compared.
+        if (!sys.WriteFile(file, write_buffer, chunk, &written, nullptr)) {
+            report_system_error("Error, couldn't unpack file to target path.", GetLastError());
+        }
+        remaining -= chunk;
+    }
+    CloseHandle(file);
+}
+
+bool ensure_parent_directories(const wchar_t* path) {
+    wchar_t directory[path_capacity];
+    wide_copy(directory, path, path_capacity);
+    return ensure_parents_in_place(directory);
+}
+
+bool ensure_directory(const wchar_t* path) {
+    if (directory_cache_count == 0) seed_directory_cache();
+    if (directory_is_cached(path)) return true;
+    // A drive such as X: always exists for our purposes and is never listed.
+    if (is_drive_designator(path)) return true;
+    bool exists = sys.CreateDirectoryW(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    if (exists) remember_directory(path);
+    return exists;
+}
+
+std::size_t directory_cache_size() { return directory_cache_count; }
+
+const wchar_t* directory_cache_entry(std::size_t index) {
+    return index < directory_cache_count ? directory_cache[index] : nullptr;
+}
+
+void reset_directory_cache() {
+    for (std::size_t i = 0; i < directory_cache_count; ++i) {
+        free(directory_cache[i]);
+        directory_cache[i] = nullptr;
+    }
+    directory_cache_count = 0;
+}
