@@ -142,7 +142,7 @@ bool is_child_of_same_launcher() {
     HANDLE process = sys.OpenProcess(query_and_read_access, FALSE, id);
     if (process == nullptr) return false;
     bool same = process_runs_this_executable(process);
-    CloseHandle(process);
+    sys.CloseHandle(process);
     return same;
 }
 

@@ -1,0 +1,176 @@
+// The role decision: which values of ZORVEK_ONEFILE_PARENT make a child, seen
+// through the process calls of the seam. A parent role is chosen silently for
+// anything but a live process that runs this very executable.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "launcher/launcher_state.h"
+#include "launcher/main_sequence.h"
+#include "paths/environment.h"
+#include "platform/system_calls.h"
+
+namespace {
+
+struct ProcessCalls {
+    int opens = 0;
+    DWORD access = 0;
+    BOOL inherit = TRUE;
+    DWORD id = 0;
+    int closes = 0;
+    std::wstring other_image;  // what K32GetModuleFileNameExW reports; empty: the call fails
+};
+ProcessCalls calls;
+const HANDLE fake_process = reinterpret_cast<HANDLE>(0x4242);
+
+HANDLE WINAPI open_fake_process(DWORD access, BOOL inherit, DWORD id) {
+    ++calls.opens;
+    calls.access = access;
+    calls.inherit = inherit;
+    calls.id = id;
+    return fake_process;
+}
+HANDLE WINAPI open_nothing(DWORD, BOOL, DWORD id) {
+    ++calls.opens;
+    calls.id = id;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+}
+DWORD WINAPI report_other_image(HANDLE process, HMODULE module, LPWSTR out, DWORD size) {
+    EXPECT_EQ(process, fake_process);
+    EXPECT_EQ(module, nullptr);
+    EXPECT_EQ(size, 2048u);
+    if (calls.other_image.empty()) return 0;
+    wcscpy(out, calls.other_image.c_str());
+    return static_cast<DWORD>(calls.other_image.size());
+}
+BOOL WINAPI count_close(HANDLE handle) {
+    if (handle == fake_process) {
+        ++calls.closes;
+        return TRUE;
+    }
+    return CloseHandle(handle);
+}
+
+std::wstring own_module_path() {
+    wchar_t path[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    return std::wstring(path, length);
+}
+
+class RoleDecision : public ::testing::Test {
+protected:
+    void SetUp() override {
+        calls = ProcessCalls{};
+        identity_path[0] = L'\0';
+        sys.OpenProcess = open_fake_process;
+        sys.K32GetModuleFileNameExW = report_other_image;
+        sys.CloseHandle = count_close;
+    }
+    void TearDown() override {
+        restore_system_calls();
+        env_remove("ZORVEK_ONEFILE_PARENT");
+        identity_path[0] = L'\0';
+    }
+    static void set_parent(const wchar_t* value) { SetEnvironmentVariableW(L"ZORVEK_ONEFILE_PARENT", value); }
+};
+
+// Values that never reach OpenProcess: absent, empty, not a whole number, out
+// of the 32-bit range.
+TEST_F(RoleDecision, MalformedValuesChooseTheParentWithoutOpeningAnything) {
+    EXPECT_FALSE(is_child_of_same_launcher());  // absent
+    const wchar_t* values[] = {L"", L"12a", L"a12", L"12 ", L"2147483648", L"4294967296", L"99999999999999999999",
+                               L"-2147483649", L"+", L" "};
+    for (const wchar_t* value : values) {
+        set_parent(value);
+        EXPECT_FALSE(is_child_of_same_launcher()) << ::testing::PrintToString(std::wstring(value));
+    }
+    EXPECT_EQ(calls.opens, 0);
+}
+
+// wcstol skips leading blanks and takes a sign, so these do reach the query.
+TEST_F(RoleDecision, BlanksAndSignsAreParsedAndQueried) {
+    calls.other_image = own_module_path();
+    const struct {
+        const wchar_t* value;
+        DWORD id;
+    } cases[] = {{L" 42", 42}, {L"\t+42", 42}, {L"0042", 42}, {L"2147483647", 2147483647u}};
+    for (const auto& c : cases) {
+        calls.opens = 0;
+        set_parent(c.value);
+        EXPECT_TRUE(is_child_of_same_launcher());
+        EXPECT_EQ(calls.opens, 1);
+        EXPECT_EQ(calls.id, c.id);
+    }
+    EXPECT_EQ(calls.access, 0x0410u);
+    EXPECT_FALSE(calls.inherit);
+}
+
+TEST_F(RoleDecision, ProcessThatCannotBeOpenedChoosesTheParent) {
+    sys.OpenProcess = open_nothing;
+    set_parent(L"4");
+    EXPECT_FALSE(is_child_of_same_launcher());
+    EXPECT_EQ(calls.opens, 1);
+    EXPECT_EQ(calls.closes, 0);
+}
+
+// The handle is closed after the comparison in every case.
+TEST_F(RoleDecision, OtherImageOrFailedQueryChoosesTheParentAndClosesTheHandle) {
+    set_parent(L"4");
+    calls.other_image = L"C:\\windows\\system32\\notepad.exe";
+    EXPECT_FALSE(is_child_of_same_launcher());
+    EXPECT_EQ(calls.closes, 1);
+
+    calls.other_image.clear();  // the query fails
+    EXPECT_FALSE(is_child_of_same_launcher());
+    EXPECT_EQ(calls.closes, 2);
+
+    calls.other_image = own_module_path();
+    EXPECT_TRUE(is_child_of_same_launcher());
+    EXPECT_EQ(calls.closes, 3);
+}
+
+// The comparison is made on normalised paths: the short form of this
+// executable's path (as a process started by its short path reports it) is
+// the same launcher.
+TEST_F(RoleDecision, ShortFormOfTheSameExecutableIsTheSameLauncher) {
+    std::wstring long_path = own_module_path();
+    wchar_t short_path[MAX_PATH * 4];
+    ASSERT_NE(GetShortPathNameW(long_path.c_str(), short_path, MAX_PATH * 4), 0u);
+    set_parent(L"4");
+    calls.other_image = short_path;
+    EXPECT_TRUE(is_child_of_same_launcher());
+
+    // Case matters after normalisation only where the file system keeps it:
+    // a different file never matches.
+    calls.other_image = long_path + L".other";
+    EXPECT_FALSE(is_child_of_same_launcher());
+}
+
+// Through the real calls: this process runs this executable, a dead id does
+// not exist, and the parent of the test (another program) is someone else.
+TEST_F(RoleDecision, RealProcesses) {
+    restore_system_calls();
+    set_parent(std::to_wstring(GetCurrentProcessId()).c_str());
+    EXPECT_TRUE(is_child_of_same_launcher());
+
+    set_parent(L"2147483647");
+    EXPECT_FALSE(is_child_of_same_launcher());
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    wchar_t command[] = L"cmd.exe /c exit 0";
+    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                               &info));
+    set_parent(std::to_wstring(info.dwProcessId).c_str());
+    EXPECT_FALSE(is_child_of_same_launcher());
+    TerminateProcess(info.hProcess, 0);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+}
+
+}  // namespace
