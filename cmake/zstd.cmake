@@ -14,3 +14,11 @@ target_include_directories(zstd_decompress SYSTEM PUBLIC
 target_compile_definitions(zstd_decompress PRIVATE
   ZSTD_DISABLE_ASM XXH_NAMESPACE=ZSTD_)
 target_compile_options(zstd_decompress PRIVATE -O3 -fno-builtin-malloc -w)
+
+# The compressing side too, for tests that make frames on the fly. Never linked
+# into the image.
+file(GLOB ONEFILE_ZSTD_COMPRESS_SOURCES "${ONEFILE_ZSTD_SOURCE_DIR}/lib/compress/*.c")
+add_library(zstd_test_compress STATIC ${ONEFILE_ZSTD_COMPRESS_SOURCES})
+target_link_libraries(zstd_test_compress PUBLIC zstd_decompress)
+target_compile_definitions(zstd_test_compress PRIVATE ZSTD_DISABLE_ASM XXH_NAMESPACE=ZSTD_)
+target_compile_options(zstd_test_compress PRIVATE -O2 -w)

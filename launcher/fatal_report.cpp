@@ -78,6 +78,11 @@ void report_unsafe_entry_name(const wchar_t* name) {
     exit(2);
 }
 
+void report_existing_extraction_directory() {
+    printf("Error, extraction folder '%ls' already exists.\n", extraction_directory);
+    exit(2);
+}
+
 std::size_t format_system_error(char* out, std::size_t capacity, const char* text, unsigned long code) {
     char* system_text = system_text_for(code);
     int length = snprintf(out, capacity, system_error_format, text, signed_code(code),

@@ -18,6 +18,9 @@
 // exit code 2. Control characters in the name show as '?', so the message
 // stays one line.
 [[noreturn]] void report_unsafe_entry_name(const wchar_t* name);
+// "Error, extraction folder '%ls' already exists." with the extraction
+// directory, on standard output, exit code 2.
+[[noreturn]] void report_existing_extraction_directory();
 
 // Builds the line report_system_error prints, without printing it: text,
 // " ([Error <code>] <system text>)" with trailing CR/LF removed from the system

@@ -132,6 +132,19 @@ void publish_launcher_directory() {
 
 }  // namespace
 
+// The parent makes the extraction directory itself, before anything is written
+// into it, and refuses one that is already there: the name holds the process id,
+// the microsecond and 64 random bits, so an existing folder is a stale or
+// planted one, and the application's DLLs must never be loaded from a folder
+// that someone else could have filled. The temporary folder above it is made
+// if it is missing. Any other failure shows up, with its path, when the first
+// file is created.
+void create_extraction_directory() {
+    ensure_parent_directories(extraction_directory);
+    if (sys.CreateDirectoryW(extraction_directory, nullptr)) return;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) report_existing_extraction_directory();
+}
+
 bool is_child_of_same_launcher() {
     wchar_t* value = env_read("ZORVEK_ONEFILE_PARENT");
     if (value == nullptr) return false;
@@ -156,12 +169,19 @@ int run_main_sequence(int argument_count, wchar_t** argument_vector) {
     if (!child) register_console_handler();
 
     PayloadReader::open();
-    extraction_started = true;
 
     while (read_entry_name()) {
         join_entry_path();
         if (application_library_path[0] == L'\0') wide_copy(application_library_path, current_file_path, path_capacity);
         if (child) return run_application_library(argument_count, argument_vector);
+        // The folder is made once the first name has been read and found safe,
+        // so a payload that cannot be decoded leaves nothing behind; the cleanup
+        // is armed only once the folder is ours, so that it never deletes a
+        // folder that was there before this run.
+        if (!extraction_started) {
+            create_extraction_directory();
+            extraction_started = true;
+        }
         extract_entry();
     }
     if (child) report_missing_application_library();

@@ -9,3 +9,8 @@ int run_main_sequence(int argument_count, wchar_t** argument_vector);
 // The role decision alone (true: this process is the child of a live launcher
 // running the same executable), for tests.
 bool is_child_of_same_launcher();
+
+// Parent role: creates the extraction directory (and a missing temporary folder
+// above it); an extraction directory that already exists ends the launcher with
+// a message and exit code 2.
+void create_extraction_directory();

@@ -12,6 +12,8 @@
 #include "launcher/main_sequence.h"
 #include "paths/environment.h"
 #include "platform/system_calls.h"
+#include "support/extraction_fixtures.h"
+#include "support/report_capture.h"
 
 namespace {
 
@@ -171,6 +173,36 @@ TEST_F(RoleDecision, RealProcesses) {
     TerminateProcess(info.hProcess, 0);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
+}
+
+// ---- the parent's own extraction directory ---------------------------------------------
+
+void use_extraction_directory(const std::wstring& path) {
+    ASSERT_LT(path.size(), extraction_directory_capacity);
+    wcscpy(extraction_directory, path.c_str());
+}
+
+TEST(ExclusiveExtractionRoot, DISABLED_ExistingFolderScenario) {
+    use_extraction_directory(extraction_fixtures::fresh_test_directory());
+    create_extraction_directory();
+}
+
+// A folder that is already there may have been planted: nothing is extracted
+// into it and it is not deleted either.
+TEST(ExclusiveExtractionRoot, AnExistingFolderIsRefused) {
+    report_capture::Outcome outcome = report_capture::run_scenario("ExclusiveExtractionRoot.DISABLED_ExistingFolderScenario");
+    EXPECT_EQ(outcome.exit_code, 2u);
+    EXPECT_EQ(outcome.output.rfind("Error, extraction folder '", 0), 0u) << outcome.output;
+    EXPECT_NE(outcome.output.find("ExistingFolderScenario' already exists.\n"), std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.errors, "");
+}
+
+TEST(ExclusiveExtractionRoot, AMissingTemporaryFolderIsMadeWithIt) {
+    std::wstring root = extraction_fixtures::fresh_test_directory();
+    use_extraction_directory(root + L"\\missing temp\\onefile_1_000001_AAAAAAAAAAA");
+    create_extraction_directory();
+    EXPECT_TRUE(extraction_fixtures::is_directory(extraction_directory));
+    extraction_fixtures::remove_tree(root + L"\\missing temp");
 }
 
 }  // namespace

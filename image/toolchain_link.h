@@ -1,0 +1,20 @@
+// Running the cross toolchain: each tool is started directly with its
+// argument vector (no shell, so no quoting problems) in the work folder, so
+// the generated files are named relatively and no temporary path can leak
+// into the objects.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct Kit;
+
+// Runs argv[0] (looked up on PATH when it has no slash) in folder and waits.
+// False with a message when it cannot start or does not exit with 0.
+bool run_tool(const std::vector<std::string>& argv, const std::filesystem::path& folder, bool verbose,
+              std::string& error);
+
+// The commands onefile-build runs in the work folder, in order: assemble the
+// payload and the constants, compile the resources, link output_name.
+std::vector<std::vector<std::string>> image_commands(const Kit& kit, const std::string& output_name);

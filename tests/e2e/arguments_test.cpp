@@ -1,0 +1,91 @@
+// The application sees exactly the arguments the launcher was given (the
+// parent rebuilds a command line for its child, which splits it again), with
+// the launcher's own path as argument 0, and the original argument 0 in
+// ZORVEK_ORIGINAL_ARGV0.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include "e2e_launchers.h"
+
+namespace {
+
+struct ArgumentCase {
+    const char* name;
+    std::vector<std::wstring> arguments;
+};
+
+std::vector<std::wstring> split_as_windows_does(const std::wstring& line) {
+    int count = 0;
+    wchar_t** parts = CommandLineToArgvW(line.c_str(), &count);
+    std::vector<std::wstring> out(parts, parts + count);
+    LocalFree(parts);
+    return out;
+}
+
+class Arguments : public ::testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(Arguments, ReachTheApplicationUnchanged) {
+    Scratch scratch;
+    Launch launch = scratch.launch(probe_launcher());
+    launch.arguments = GetParam().arguments;
+    // The harness's own quoting must be right for the case to mean anything.
+    std::vector<std::wstring> given = split_as_windows_does(command_line_of(launch));
+    ASSERT_EQ(std::vector<std::wstring>(given.begin() + 1, given.end()), launch.arguments);
+
+    const RunResult result = run(launch);
+    ProbeReport report;
+    ASSERT_TRUE(read_report(scratch.report_path(), report));
+
+    std::vector<std::wstring> expected = {probe_launcher()};
+    expected.insert(expected.end(), launch.arguments.begin(), launch.arguments.end());
+    EXPECT_EQ(report.arguments, expected);
+    EXPECT_EQ(result.exit_code, 0u);
+    EXPECT_TRUE(onefile_entries(scratch.tmp()).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Arguments,
+    ::testing::Values(
+        ArgumentCase{"None", {}},
+        ArgumentCase{"Plain", {L"hello", L"world"}},
+        ArgumentCase{"Blanks", {L"two words", L" leading", L"trailing ", L"   "}},
+        ArgumentCase{"Quotes", {L"say \"hi\" now", L"\"", L"\"\"", L"a\"b", L"\"quoted\""}},
+        ArgumentCase{"Backslashes", {L"C:\\dir\\", L"C:\\my dir\\", L"a\\\\b c", L"\\\\server\\share", L"\\"}},
+        ArgumentCase{"BackslashesBeforeQuotes", {L"a\\\"b", L"a\\\\\"b", L"\\\"", L"x \\\\\"", L"end\\\\"}},
+        ArgumentCase{"TabsAndLineBreaks", {L"tab\there", L"\t", L"line\nfeed", L"vertical\vtab"}},
+        ArgumentCase{"NonAscii", {L"gr\u00fc\u00dfe", L"\u65e5\u672c\u8a9e", L"smile \U0001F600", L"caf\u00e9 au lait"}},
+        ArgumentCase{"EmptyArguments", {L"", L"middle", L"", L"", L"end", L""}},
+        ArgumentCase{"OnlyEmpty", {L""}}),
+    [](const ::testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.name); });
+
+TEST(ArgumentSpacing, RunsOfBlanksBetweenArgumentsSeparateOnly) {
+    Scratch scratch;
+    Launch launch = scratch.launch(probe_launcher());
+    launch.raw_tail = L"  one\t\ttwo   \"three four\" \t";
+
+    run(launch);
+    ProbeReport report;
+    ASSERT_TRUE(read_report(scratch.report_path(), report));
+
+    EXPECT_EQ(report.arguments, (std::vector<std::wstring>{probe_launcher(), L"one", L"two", L"three four"}));
+}
+
+TEST(ArgumentZero, IsTheLaunchersPathWhateverTheCallerWrote) {
+    Scratch scratch;
+    Launch launch = scratch.launch(probe_launcher());
+    launch.argument0 = L"some other name.exe";
+    launch.arguments = {L"x"};
+
+    run(launch);
+    ProbeReport report;
+    ASSERT_TRUE(read_report(scratch.report_path(), report));
+
+    ASSERT_EQ(report.arguments.size(), 2u);
+    EXPECT_EQ(report.arguments[0], probe_launcher());
+    EXPECT_EQ(reported(report, L"ZORVEK_ORIGINAL_ARGV0"), std::optional<std::wstring>(L"some other name.exe"));
+}
+
+}  // namespace

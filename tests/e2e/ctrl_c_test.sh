@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Ctrl-C on the launcher's terminal, end to end.
+#
+# Usage: ctrl_c_test.sh LAUNCHER WORK_DIR [child-ignores]
+#
+# Wine turns a SIGINT into CTRL_C_EVENT for the process that receives it, so
+# the launcher runs under a pseudo-terminal (script) and gets a real ^C typed
+# at that terminal: the terminal sends SIGINT to its foreground process group,
+# which holds the launcher and its child. The application (probe_app.dll)
+# sleeps for a minute after writing its report. Then:
+#   - the launcher ends within the grace period;
+#   - its extraction folder is gone;
+#   - no process of this run (launcher or child) outlives it.
+# The exit status is only printed: Wine 8's default control handler ends a
+# process with 0 rather than STATUS_CONTROL_C_EXIT, and the launcher's main
+# thread may finish first with the child's code.
+# With child-ignores the application swallows the event, so the launcher's
+# handler must wait out its 5 s grace and terminate the child itself.
+#
+# The launcher runs in the Wine user's temporary folder: Wine replaces a Unix
+# TMP with its own. Exit status 77 marks a skip (no script(1)).
+set -u
+launcher=$1
+work=$2
+mode=${3:-}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+wine_run="$root/tools/wine-run"
+
+fail() { echo "FAIL: $*" >&2; cleanup; exit 1; }
+note() { echo "ctrl_c_test: $*"; }
+
+command -v script >/dev/null || { echo "script(1) is missing: skipped"; exit 77; }
+
+script_pid=
+cleanup() {
+    exec 3>&- 2>/dev/null
+    # Only what this test started, by its id.
+    [ -n "$script_pid" ] && kill "$script_pid" 2>/dev/null
+    if [ -n "${token:-}" ]; then
+        for pid in $(token_processes); do kill -KILL "$pid" 2>/dev/null; done
+    fi
+    [ -n "${folder:-}" ] && rm -rf "$folder"
+}
+
+# Ids of the processes whose command line carries this run's token, other
+# than script(1) itself: Wine shows each process's Windows command line, which
+# for both launcher and child ends in it. Read from /proc, so that no helper
+# process (which would carry the token too) takes part.
+token_processes() {
+    local entry cmdline
+    for entry in /proc/[0-9]*; do
+        [ "${entry#/proc/}" = "${script_pid:-none}" ] && continue
+        cmdline=$(tr '\0' ' ' <"$entry/cmdline" 2>/dev/null) || continue
+        [[ $cmdline == *"$token"* ]] && echo "${entry#/proc/}"
+    done
+    return 0
+}
+
+# Waits up to $1 tenths of a second for the command in the rest to succeed.
+wait_for() {
+    local tenths=$1; shift
+    for _ in $(seq "$tenths"); do "$@" && return 0; sleep 0.1; done
+    "$@"
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+token="ctrl-c-$$-$RANDOM"
+report="$work/report.txt"
+report_windows=$("$wine_run" winepath -w "$report" 2>/dev/null | tr -d '\r')
+[ -n "$report_windows" ] || fail "winepath gave no Windows name for $report"
+
+extra=""
+[ "$mode" = child-ignores ] && extra="PROBE_IGNORE_CTRL_C=1"
+
+mkfifo "$work/keys"
+# script -e: its exit status is the launcher's; the pid file holds the
+# launcher's Unix pid (exec keeps it through wine-run).
+script -qec "echo \$\$ > '$work/pid'; exec env PROBE_REPORT='$report_windows' PROBE_SLEEP_MS=60000 $extra \
+'$wine_run' '$launcher' '$token'" /dev/null <"$work/keys" >"$work/terminal.log" 2>&1 &
+script_pid=$!
+exec 3>"$work/keys"
+
+wait_for 300 grep -q '^end$' "$report" 2>/dev/null || fail "the application never reported"
+library=$(sed -n 's/^library\t//p' "$report" | sed 's/\\\\/\\/g')
+folder=$("$wine_run" winepath -u "${library%\\*}" 2>/dev/null | tr -d '\r')
+folder=${folder%/}
+[ -d "$folder" ] || fail "extraction folder $folder is not there while the application runs"
+processes=$(token_processes | wc -l)
+note "launcher pid $(cat "$work/pid"), $processes processes carry the run's token, folder $folder"
+[ "$processes" -ge 2 ] || fail "expected the launcher and its child, found $processes processes"
+
+printf '\003' >&3
+launcher_ended() { ! kill -0 "$script_pid" 2>/dev/null; }
+wait_for 300 launcher_ended || fail "the launcher did not end after Ctrl-C"
+wait "$script_pid"
+status=$?
+script_pid=
+note "launcher exit status $status"
+[ ! -e "$folder" ] || fail "extraction folder $folder survived"
+none_left() { [ -z "$(token_processes)" ]; }
+wait_for 50 none_left || fail "a process outlived the launcher: $(token_processes)"
+folder=
+cleanup
+rm -rf "$work"
+echo "PASS"

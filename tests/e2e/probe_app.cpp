@@ -1,0 +1,135 @@
+// probe_app.dll: the application library of the end-to-end test launchers.
+//
+// It reports what the launcher handed it (arguments, library path, the
+// ZORVEK_ variables, the extraction folder's contents) and then behaves as
+// the test asks through its environment, which the launcher passes on:
+//   PROBE_REPORT         file to write the report to (probe_report.h)
+//   PROBE_HOLD_OPEN      a name in the extraction folder to keep open without
+//                        delete sharing after the probe has ended: the handle
+//                        is duplicated into process PROBE_HOLDER_PID
+//   PROBE_READY_EVENT    named event set once the report is written
+//   PROBE_WAIT_EVENT     named event waited for (at most a minute) before returning
+//   PROBE_SLEEP_MS       milliseconds to sleep before returning
+//   PROBE_IGNORE_CTRL_C  swallow console control events
+//   PROBE_EXIT_CODE      the value run_code returns (decimal or 0x hex, 32 bits)
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "probe_report.h"
+
+namespace {
+
+bool read_variable(const wchar_t* name, std::wstring& value) {
+    value.assign(256, L'\0');
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) {
+            value.clear();
+            return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+        }
+        if (n < value.size()) {
+            value.resize(n);
+            return true;
+        }
+        value.resize(n);
+    }
+}
+
+std::wstring variable_or_empty(const wchar_t* name) {
+    std::wstring value;
+    read_variable(name, value);
+    return value;
+}
+
+unsigned long long number_variable(const wchar_t* name, unsigned long long fallback) {
+    const std::wstring text = variable_or_empty(name);
+    if (text.empty()) return fallback;
+    wchar_t* end = nullptr;
+    const unsigned long long value = std::wcstoull(text.c_str(), &end, 0);
+    return *end == L'\0' ? value : fallback;
+}
+
+std::wstring folder_of(const std::wstring& path) {
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// Opens the file without FILE_SHARE_DELETE and hands a duplicate to the
+// holder process, so the file stays open after this process has ended.
+std::uint64_t hold_open(const std::wstring& path) {
+    const DWORD holder_pid = static_cast<DWORD>(number_variable(L"PROBE_HOLDER_PID", 0));
+    HANDLE holder = OpenProcess(PROCESS_DUP_HANDLE, FALSE, holder_pid);
+    if (holder == nullptr) return 0;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE duplicate = nullptr;
+    if (file != INVALID_HANDLE_VALUE) {
+        DuplicateHandle(GetCurrentProcess(), file, holder, &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS);
+        CloseHandle(file);
+    }
+    CloseHandle(holder);
+    return reinterpret_cast<std::uintptr_t>(duplicate);
+}
+
+void write_report(const std::wstring& path, const ProbeReport& report) {
+    const std::string text = format_report(report);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+void set_named_event(const std::wstring& name) {
+    if (name.empty()) return;
+    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    if (event == nullptr) return;
+    SetEvent(event);
+    CloseHandle(event);
+}
+
+void wait_named_event(const std::wstring& name) {
+    if (name.empty()) return;
+    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
+    if (event == nullptr) return;
+    WaitForSingleObject(event, 60000);
+    CloseHandle(event);
+}
+
+BOOL WINAPI swallow_control_event(DWORD) { return TRUE; }
+
+}  // namespace
+
+extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* library_path) {
+    if (!variable_or_empty(L"PROBE_IGNORE_CTRL_C").empty()) SetConsoleCtrlHandler(swallow_control_event, TRUE);
+
+    ProbeReport report;
+    report.pid = GetCurrentProcessId();
+    report.library_path = library_path;
+    for (int i = 0; i < argc; ++i) report.arguments.push_back(argv[i]);
+    for (const wchar_t* name : probe_variables) {
+        std::wstring value;
+        if (read_variable(name, value))
+            report.environment[name] = value;
+        else
+            report.environment[name] = std::nullopt;
+    }
+    const std::wstring extraction_folder = folder_of(library_path);
+    report.listing_ok = list_tree(extraction_folder, report.extraction_folder);
+    const std::wstring hold = variable_or_empty(L"PROBE_HOLD_OPEN");
+    if (!hold.empty()) report.held_handle = hold_open(extraction_folder + L"\\" + hold);
+    report.complete = true;
+
+    const std::wstring report_path = variable_or_empty(L"PROBE_REPORT");
+    if (!report_path.empty()) write_report(report_path, report);
+    set_named_event(variable_or_empty(L"PROBE_READY_EVENT"));
+    wait_named_event(variable_or_empty(L"PROBE_WAIT_EVENT"));
+    const unsigned long long sleep_ms = number_variable(L"PROBE_SLEEP_MS", 0);
+    if (sleep_ms != 0) Sleep(static_cast<DWORD>(sleep_ms));
+    return static_cast<int>(static_cast<unsigned int>(number_variable(L"PROBE_EXIT_CODE", 0)));
+}

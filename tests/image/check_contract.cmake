@@ -1,0 +1,29 @@
+# Test script for image_contract (see windows.cmake): the launcher holds the
+# packer's block and keeps the image contract, and two builds of the same
+# inputs are the same file.
+foreach(variable DIST_BIN APP_DIR LAUNCHER LAUNCHER_AGAIN WORK_DIR)
+  if(NOT DEFINED ${variable})
+    message(FATAL_ERROR "check_contract.cmake needs -D${variable}=...")
+  endif()
+endforeach()
+
+set(block "${WORK_DIR}/image_contract.block")
+execute_process(
+  COMMAND "${DIST_BIN}/onefile-pack" --app-dir "${APP_DIR}" --output "${block}"
+  RESULT_VARIABLE packed)
+if(NOT packed EQUAL 0)
+  message(FATAL_ERROR "onefile-pack failed (${packed})")
+endif()
+
+execute_process(
+  COMMAND "${DIST_BIN}/onefile-image-check" --exe "${LAUNCHER}" --block "${block}" --icon "${APP_DIR}/app.ico"
+  RESULT_VARIABLE checked)
+if(NOT checked EQUAL 0)
+  message(FATAL_ERROR "the image contract does not hold for ${LAUNCHER}")
+endif()
+
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${LAUNCHER}" "${LAUNCHER_AGAIN}" RESULT_VARIABLE differ)
+if(NOT differ EQUAL 0)
+  message(FATAL_ERROR "two builds of the same inputs differ: ${LAUNCHER} and ${LAUNCHER_AGAIN}")
+endif()
+message(STATUS "image contract holds; the build is reproducible")
