@@ -171,10 +171,13 @@ unsigned long launch_child() {
     sys.CloseHandle(child.hThread);
     publish_child_handle(child.hProcess);
 
-    const DWORD exit_code = wait_for_exit_code(child.hProcess);
+    DWORD exit_code = wait_for_exit_code(child.hProcess);
     sys.CloseHandle(child.hProcess);
     withdraw_child_handle();
 
     cleanup_on_exit();
+    // The main thread may get here before the default console handler ends
+    // the process: an interrupted run must not end with 0 either way.
+    if (exit_code == 0 && console_event_arrived()) exit_code = interrupted_exit_code;
     return exit_code;
 }

@@ -30,6 +30,7 @@ constinit volatile bool extraction_started = false;
 namespace {
 
 constinit volatile LONG deletion_busy = 0;
+constinit volatile LONG console_event_seen = 0;
 
 constexpr int delete_retries = 20;
 constexpr DWORD retry_pause_milliseconds = 100;
@@ -97,6 +98,10 @@ void cleanup_on_exit() {
     end_deletion_turn();
 }
 
+bool console_event_arrived() { return InterlockedCompareExchange(&console_event_seen, 0, 0) != 0; }
+
+void forget_console_event() { InterlockedExchange(&console_event_seen, 0); }
+
 BOOL WINAPI console_control_handler(DWORD type) {
     switch (type) {
         case CTRL_C_EVENT:
@@ -104,6 +109,7 @@ BOOL WINAPI console_control_handler(DWORD type) {
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
+            InterlockedExchange(&console_event_seen, 1);
             cleanup_on_exit();
             break;
         default:

@@ -22,6 +22,13 @@ constexpr DWORD child_grace_milliseconds = 5000;
 // passes its code on looks as if it succeeded.
 constexpr UINT interrupted_exit_code = 0xC000013A;
 
+// True once an interrupt, break, close, log-off or shut-down event reached the
+// handler. The launch step then never passes on a child's 0: a child that
+// handled the event and ended "successfully" still leaves an interrupted run.
+bool console_event_arrived();
+// Tests only: a fresh process state between cases.
+void forget_console_event();
+
 // Ends a child still in the slot (after the grace), then, once extraction has
 // begun, deletes the extraction directory: at most 21 tries, 100 ms apart.
 // Never prints and never fails.

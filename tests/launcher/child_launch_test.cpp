@@ -158,6 +158,7 @@ protected:
 
     static void reset() {
         restore_system_calls();
+        forget_console_event();
         child_image_path[0] = 0;
         child_command_line[0] = 0;
         child_process = nullptr;
@@ -565,6 +566,22 @@ TEST_F(ChildLaunchTest, HandlerThatTookTheSlotKeepsTheMainThreadFromClosingItAga
     }
     EXPECT_EQ((std::vector<std::string>{"CloseHandle thread", "GetExitCodeProcess process", "CloseHandle process"}),
               seen);
+}
+
+// A child that handles Ctrl-C itself and ends with 0 during the event: the
+// parent, whichever thread ends it, does not report success. Other codes pass.
+TEST_F(ChildLaunchTest, AnInterruptedRunNeverEndsWith0) {
+    fake_the_whole_launch();
+    EXPECT_EQ(0u, launch_child());  // no event: 0 is passed on
+    sys.WaitForSingleObject = [](HANDLE handle, DWORD milliseconds) -> DWORD {
+        events.push_back("Wait " + handle_name(handle) + " " + std::to_string(milliseconds));
+        if (milliseconds == INFINITE) console_control_handler(CTRL_C_EVENT);
+        return WAIT_OBJECT_0;
+    };
+    given_exit_code = 0;
+    EXPECT_EQ(interrupted_exit_code, launch_child());
+    given_exit_code = 7;
+    EXPECT_EQ(7u, launch_child());
 }
 
 // --- real children -----------------------------------------------------------
