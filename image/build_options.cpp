@@ -107,7 +107,7 @@ Options:
   --company TEXT         company name (default: "Vellmore Limited")
   --product TEXT         product name (default: "Lumbrick")
   --version TEXT         version, one to four numbers (default: "1.0.0.0")
-  --level N              zstd compression level, 1 to 22 (default: 19)
+  --level N              zstd compression level, 1 to 22 (default: 9)
   --payload-block FILE   link FILE as the payload block just as it is, without
                          packing (for tests of damaged payloads); --app-dir is
                          then not needed and not read

@@ -7,6 +7,8 @@
 namespace {
 
 constexpr std::size_t output_chunk = 1 << 20;
+constexpr int job_size = 16 << 20;
+constexpr int long_distance_level = 16;
 // Frame magic (4 bytes), then the frame header descriptor, then the window
 // descriptor.
 constexpr std::size_t descriptor_offset = 4;
@@ -59,6 +61,17 @@ bool frame_begin(FrameCompressor& compressor, int level, int workers) {
   // A libzstd built without threads refuses workers; it then compresses on
   // this thread, which is only slower.
   if (workers > 0) ZSTD_CCtx_setParameter(compressor.context, ZSTD_c_nbWorkers, workers);
+  // zstd sizes a worker's job from the window: 2^29 bytes for our 2^27, so a
+  // typical archive of about 100 MB would be one job on one core. Below
+  // level 16 each job re-reads at most a quarter of the window as overlap,
+  // and 16 MiB jobs cost no ratio (docs/performance.md). From level 16 on
+  // zstd adds long-distance matching, sizes jobs by its match finder and
+  // re-reads half the window or all of it: smaller jobs would only make
+  // those levels slower. The job size is set for any worker count, so the
+  // output stays the same for all.
+  if (workers > 0 && level < long_distance_level) {
+    ZSTD_CCtx_setParameter(compressor.context, ZSTD_c_jobSize, job_size);
+  }
   return true;
 }
 

@@ -25,7 +25,7 @@ trailer) and writes it to BLOCK.
 Options:
   --app-library NAME   the application library at the top level of DIR
                        (default: the only DLL there exporting run_code)
-  --level N            zstd compression level, 1 to 22 (default: 19)
+  --level N            zstd compression level, 1 to 22 (default: 9)
   --help               show this text
 
 Exit status: 0 on success, 2 on any error (one line on standard error).

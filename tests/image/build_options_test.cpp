@@ -25,7 +25,7 @@ TEST(BuildOptions, DefaultsAndEveryOption) {
   EXPECT_EQ(p.options.company, "Vellmore Limited");
   EXPECT_EQ(p.options.product, "Lumbrick");
   EXPECT_EQ(p.options.version, "1.0.0.0");
-  EXPECT_EQ(p.options.level, 19);
+  EXPECT_EQ(p.options.level, 9);
   EXPECT_EQ(p.options.app_library, "");
   EXPECT_EQ(p.options.icon, "");
 
