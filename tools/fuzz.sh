@@ -38,7 +38,7 @@ if [ "${1:-}" = --coverage ]; then
 fi
 
 CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target payload_fuzzer payload_corpus_replay
+cmake --build "$build" -j "$(nproc)" --target payload_fuzzer payload_corpus_replay >/dev/null
 
 seeds="$build/seeds"
 rm -rf "$seeds"
@@ -52,10 +52,12 @@ status=0
     -dict="$root/fuzz/payload.dict" -artifact_prefix="$build/artifacts/" \
     "$@" "$build/corpus" "$seeds" >"$log" 2>&1 || status=$?
 
-stat() { sed -n "s/^stat::$1: *//p" "$log" | tail -1; }
+final_stat() { sed -n "s/^stat::$1: *//p" "$log" | tail -1; }
 last_line=$(grep -E '^#[0-9]+' "$log" | tail -1 || true)
-echo "fuzz: $(stat number_of_executed_units) executions, $(stat average_exec_per_sec) exec/s," \
-     "$(stat new_units_added) new inputs, peak RSS $(stat peak_rss_mb) MB"
+seconds=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log")
+echo "fuzz: $(final_stat number_of_executed_units) executions in ${seconds:-?} s," \
+     "$(final_stat average_exec_per_sec) exec/s, $(final_stat new_units_added) new inputs," \
+     "peak RSS $(final_stat peak_rss_mb) MB"
 echo "fuzz: last status: ${last_line:-none}"
 if [ "$status" != 0 ]; then
     echo "fuzz: the fuzzer stopped with status $status; see $log and $build/artifacts/" >&2
