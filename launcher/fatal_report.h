@@ -12,7 +12,7 @@
 [[noreturn]] void report_system_error(const char* text, unsigned long code);
 // "Error, failed to open '%ls' for writing." with the current file path.
 [[noreturn]] void report_open_failure();
-// "Error, couldn't runtime expand spec '%ls'." with the spec text, then abort.
+// "Error, couldn't runtime expand spec '%ls'." with the path spec's own text, then abort.
 [[noreturn]] void report_expansion_failure(const wchar_t* spec);
 // "Error, attached data holds an unsafe entry name '%ls'." on standard output,
 // exit code 2. Control characters in the name show as '?', so the message

@@ -94,7 +94,7 @@ void append_user_value(Output& out, const wchar_t* value, const char* what) {
     take_appended_text(out);
 }
 
-// Lets a folder value meet the spec's own separator; may also eat backslashes
+// Lets a folder value meet the path spec's own separator; may also eat backslashes
 // written before the placeholder, never more than the output holds.
 void strip_trailing_backslashes(Output& out) {
     while (out.used > 0 && out.text[out.used - 1] == L'\\') out.text[--out.used] = 0;

@@ -11,7 +11,7 @@
 // Grammar: '{' opens a placeholder (a second '{' restarts its name), '}'
 // closes an open one; there is no escape. A '}' with no open placeholder is
 // literal text, like any other file-name character. A placeholder still open
-// at the end of the spec is dropped. Names have at most 1,023 characters; a
+// at the end of the path spec is dropped. Names have at most 1,023 characters; a
 // longer name that gets closed makes the expansion fail.
 #pragma once
 

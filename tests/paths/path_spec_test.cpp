@@ -250,7 +250,7 @@ TEST_F(PathSpec, LongNamesFailWithoutOverflowingTheScratch) {
 }
 
 TEST_F(PathSpec, LongOpenNamesFollowTheShortOnesRules) {
-    // Dropped at the end of the spec, and discarded by a later '{'.
+    // Dropped at the end of the path spec, and discarded by a later '{'.
     EXPECT_TRUE(expand(L"ab{" + repeated(5000, L'N')).result);
     EXPECT_EQ(L"ab", expand(L"ab{" + repeated(5000, L'N')).output);
     Expansion restarted = expand(L"{" + repeated(5000, L'N') + L"{TEMP}");
