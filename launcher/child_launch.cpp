@@ -142,7 +142,10 @@ wchar_t* build_child_command_line() {
     // Whatever the user typed as the program name never reaches the child.
     if (count >= 1) arguments[0] = child_image_path;
 
-    LineWriter line = {child_command_line, child_command_line_capacity, 0};
+    // CreateProcessW takes at most 32,767 units with the terminator; some
+    // systems cut a longer line silently instead of failing, and the child
+    // would get a shortened last argument.
+    LineWriter line = {child_command_line, child_command_line_limit, 0};
     const int total = count >= 1 ? count : 1;
     for (int index = 0; index < total; ++index) {
         const wchar_t* argument = index == 0 ? child_image_path : arguments[index];

@@ -18,6 +18,9 @@
 
 constexpr std::size_t child_image_path_capacity = 4096;
 constexpr std::size_t child_command_line_capacity = 32768;
+// The longest line the child may be given, terminator included: the most that
+// CreateProcessW accepts, one unit short of the buffer.
+constexpr std::size_t child_command_line_limit = 32767;
 // The module path as GetModuleFileNameW reports it: the child's application
 // name and argument 0. Filled on first use, then kept.
 extern wchar_t child_image_path[child_image_path_capacity];
@@ -26,7 +29,7 @@ extern wchar_t child_image_path[child_image_path_capacity];
 extern wchar_t child_command_line[child_command_line_capacity];
 
 // Rebuilds the command line from CommandLineToArgvW(GetCommandLineW()) with
-// argument 0 replaced by child_image_path. A line that does not fit (32,767
+// argument 0 replaced by child_image_path. A line that does not fit (32,766
 // code units of text) stops with "Error, command line is too long." and exit
 // code 2; a failed split stops with a one-line system error and exit code 2.
 wchar_t* build_child_command_line();

@@ -116,19 +116,24 @@ Placeholder find_placeholder(const wchar_t* name) {
     return Placeholder::unknown;
 }
 
-void append_temp_folder(Output& out) {
+// False when the system cannot name the temporary folder. An empty value
+// would put the extraction folder at the root of the current drive instead.
+bool append_temp_folder(Output& out) {
     std::size_t room = output_room(out);
     DWORD length = room > MAXDWORD ? MAXDWORD : static_cast<DWORD>(room);
     DWORD result = sys.GetTempPathW(length, output_end(out));
     if (result == 0) {
-        // A failed lookup is not an error: the value is empty.
+        // Some systems refuse a TMP longer than a classic path outright
+        // instead of reporting the size it needs.
+        if (GetLastError() == ERROR_FILENAME_EXCED_RANGE) stop_at_limit("temporary folder path");
         *output_end(out) = 0;
-        return;
+        return false;
     }
     // Too small a buffer gets the needed size and no text: expanding to an
     // empty value would silently move the extraction elsewhere.
     if (result >= length || !wide_fits(output_end(out), room)) stop_at_limit("temporary folder path");
     take_appended_text(out);
+    return true;
 }
 
 const wchar_t* program_path() {
@@ -245,7 +250,7 @@ bool append_folder(Output& out, int csidl) {
 bool append_placeholder(Output& out, Placeholder placeholder) {
     switch (placeholder) {
         case Placeholder::temp:
-            append_temp_folder(out);
+            if (!append_temp_folder(out)) return false;
             strip_trailing_backslashes(out);
             return true;
         case Placeholder::program: append_user_value(out, program_path(), "program path"); return true;

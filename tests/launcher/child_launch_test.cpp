@@ -352,7 +352,7 @@ TEST_F(ChildLaunchTest, RebuiltLineSplitsBackIntoTheSameArguments) {
 
 // "C:\a.exe" and one space are 9 units; the text may have 32,767.
 constexpr std::size_t image_and_space = 9;
-constexpr std::size_t text_limit = child_command_line_capacity - 1;
+constexpr std::size_t text_limit = child_command_line_limit - 1;  // 32,766 units of text
 
 struct LimitCase {
     const char* name;
@@ -381,7 +381,7 @@ std::vector<std::wstring> typed_then(const std::vector<std::wstring>& arguments)
     return vector;
 }
 
-TEST_F(ChildLaunchTest, LineOfExactly32767UnitsFits) {
+TEST_F(ChildLaunchTest, LineOfExactly32766UnitsFits) {
     use_image_path(L"C:\\a.exe");
     for (const LimitCase& row : limit_cases(text_limit - image_and_space)) {
         SCOPED_TRACE(row.name);
@@ -391,7 +391,7 @@ TEST_F(ChildLaunchTest, LineOfExactly32767UnitsFits) {
     }
 }
 
-TEST_F(ChildLaunchTest, LineOf32768UnitsStopsBeforeTheChildStarts) {
+TEST_F(ChildLaunchTest, LineOf32767UnitsStopsBeforeTheChildStarts) {
     for (const LimitCase& row : limit_cases(text_limit - image_and_space + 1)) {
         SCOPED_TRACE(row.name);
         EXPECT_EXIT(

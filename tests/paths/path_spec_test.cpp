@@ -21,8 +21,13 @@ constexpr std::size_t path_capacity = 4096;
 // length when it fits, else the size it needs and no text. Null: the call fails.
 const wchar_t* fake_temp_folder = L"C:\\T\\";
 
+DWORD fake_temp_error = ERROR_PATH_NOT_FOUND;  // the error of a failing call
+
 DWORD WINAPI fake_get_temp_path(DWORD length, LPWSTR buffer) {
-    if (fake_temp_folder == nullptr) return 0;
+    if (fake_temp_folder == nullptr) {
+        SetLastError(fake_temp_error);
+        return 0;
+    }
     DWORD needed = static_cast<DWORD>(wcslen(fake_temp_folder));
     if (length <= needed) return needed + 1;
     wcscpy(buffer, fake_temp_folder);
@@ -77,6 +82,7 @@ protected:
             env_remove(name);
         }
         fake_temp_folder = L"C:\\T\\";
+        fake_temp_error = ERROR_PATH_NOT_FOUND;
         fake_shell_folder = L"C:\\Users\\me\\";
         sys.GetTempPathW = fake_get_temp_path;
         sys.SHGetFolderPathW = fake_get_folder_path;
@@ -272,7 +278,7 @@ TEST_F(PathSpec, TemporaryFolderLosesEveryTrailingBackslash) {
         {L"C:\\", L"{TEMP}\\x", L"C:\\x"},
         {L"C:\\T", L"{TEMP}\\x", L"C:\\T\\x"},
         // The strip can reach backslashes written before the placeholder...
-        {L"", L"x\\\\{TEMP}y", L"xy"},
+        {L"\\", L"x\\\\{TEMP}y", L"xy"},
         {L"\\", L"x\\{TEMP}y", L"xy"},
         // ...but never goes before the start of the output.
         {L"\\\\", L"\\{TEMP}", L""},
@@ -293,11 +299,14 @@ TEST_F(PathSpec, TemporaryFolderOfCapacityMinusOneUnitsFits) {
     EXPECT_EQ(L"abC:\\T", e.output);
 }
 
-TEST_F(PathSpec, FailedTemporaryFolderLookupIsAnEmptyValue) {
+// An empty value would move the extraction folder to the root of the drive:
+// a failed lookup fails the expansion instead.
+TEST_F(PathSpec, FailedTemporaryFolderLookupFailsTheExpansion) {
     fake_temp_folder = nullptr;
+    fake_temp_error = ERROR_PATH_NOT_FOUND;
     Expansion e = expand(L"a{TEMP}b");
-    EXPECT_TRUE(e.result);
-    EXPECT_EQ(L"ab", e.output);
+    EXPECT_FALSE(e.result);
+    EXPECT_EQ(L"a", e.output);
 }
 
 TEST_F(PathSpec, RealTemporaryFolderWithoutItsBackslash) {
@@ -318,6 +327,18 @@ TEST_F(PathSpecDeathTest, TemporaryFolderThatDoesNotFitStopsWithCode2) {
         {
             route_stdout_to_stderr();
             expand(L"ab{TEMP}", 7);
+        },
+        stopped_with_code_2(), "^Error, temporary folder path is too long\\.\r?\n$");
+}
+
+// A TMP too long for the system's own lookup, which then fails outright.
+TEST_F(PathSpecDeathTest, TemporaryFolderRefusedAsTooLongStopsWithCode2) {
+    EXPECT_EXIT(
+        {
+            fake_temp_folder = nullptr;
+            fake_temp_error = ERROR_FILENAME_EXCED_RANGE;
+            route_stdout_to_stderr();
+            expand(L"{TEMP}\\x");
         },
         stopped_with_code_2(), "^Error, temporary folder path is too long\\.\r?\n$");
 }
