@@ -1,9 +1,6 @@
 #include "launcher/cleanup.h"
 
-#include <shellapi.h>
-
 #include "paths/path_normalise.h"  // extraction_directory
-#include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
 
 // State shared by the main thread and the console handler thread.
@@ -35,11 +32,6 @@ constinit volatile LONG console_event_seen = 0;
 constexpr int delete_retries = 20;
 constexpr DWORD retry_pause_milliseconds = 100;
 
-// pFrom is a list of paths ended by an empty one: the directory, its
-// terminator and one more zero. Only used under deletion_busy.
-constinit wchar_t delete_list[extraction_directory_capacity + 1];
-constinit wchar_t empty_text[1] = {0};
-
 void end_child_in_slot() {
     HANDLE child = InterlockedExchangePointer(&child_process, nullptr);
     if (child == nullptr) return;
@@ -49,19 +41,11 @@ void end_child_in_slot() {
     sys.CloseHandle(child);
 }
 
-void request_deletion() {
-    // Filled afresh for every call: the shell may write into the structure.
-    SHFILEOPSTRUCTW request = {};
-    request.hwnd = nullptr;
-    request.wFunc = FO_DELETE;
-    request.pFrom = delete_list;
-    request.pTo = empty_text;
-    request.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    request.fAnyOperationsAborted = FALSE;
-    request.hNameMappings = nullptr;
-    request.lpszProgressTitle = empty_text;
-    sys.SHFileOperationW(&request);
-}
+// Our own tree removal rather than the shell's recursive delete: the shell
+// cannot handle paths beyond 260 units and has been seen to misbehave there
+// (deleting elsewhere than asked). Links inside the directory are removed,
+// never followed, so the application cannot steer the deletion outside it.
+void request_deletion() { sys.remove_directory_tree(extraction_directory); }
 
 bool directory_still_there() {
     DWORD attributes = sys.GetFileAttributesW(extraction_directory);
@@ -69,16 +53,14 @@ bool directory_still_there() {
 }
 
 void delete_extraction_directory() {
-    // The list has one unit more than the directory buffer, so this cannot stop.
-    wide_copy(delete_list, extraction_directory, extraction_directory_capacity);
-    delete_list[wide_length(delete_list) + 1] = 0;
     request_deletion();
     for (int retry = 0; retry < delete_retries; ++retry) {
         if (!directory_still_there()) return;
         sys.Sleep(retry_pause_milliseconds);
         request_deletion();
     }
-    // Left behind without a word: a file in it may still be open.
+    // Left behind without a word: a file in it may still be open, or content
+    // lies deeper than the removal goes (see tree_removal.h).
 }
 
 void take_deletion_turn() {

@@ -30,7 +30,8 @@ bool console_event_arrived();
 void forget_console_event();
 
 // Ends a child still in the slot (after the grace), then, once extraction has
-// begun, deletes the extraction directory: at most 21 tries, 100 ms apart.
+// begun, deletes the extraction directory: at most 21 tries, 100 ms apart,
+// each one our own tree removal (long paths, links removed and never followed).
 // Never prints and never fails.
 void cleanup_on_exit();
 // Interrupt, break, close, log-off and shut-down run cleanup_on_exit; other

@@ -3,6 +3,8 @@
 #include <psapi.h>
 #include <shlobj.h>
 
+#include "platform/tree_removal.h"
+
 namespace {
 
 // Forwarders: their addresses are link-time constants, unlike the addresses of
@@ -48,7 +50,6 @@ BOOL WINAPI real_CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECU
 DWORD WINAPI real_WaitForSingleObject(HANDLE handle, DWORD ms) { return WaitForSingleObject(handle, ms); }
 BOOL WINAPI real_GetExitCodeProcess(HANDLE process, LPDWORD code) { return GetExitCodeProcess(process, code); }
 BOOL WINAPI real_TerminateProcess(HANDLE process, UINT code) { return TerminateProcess(process, code); }
-int WINAPI real_SHFileOperationW(LPSHFILEOPSTRUCTW operation) { return SHFileOperationW(operation); }
 DWORD WINAPI real_GetFileAttributesW(LPCWSTR path) { return GetFileAttributesW(path); }
 void WINAPI real_Sleep(DWORD ms) { Sleep(ms); }
 LPWSTR* WINAPI real_CommandLineToArgvW(LPCWSTR line, int* count) { return CommandLineToArgvW(line, count); }
@@ -70,7 +71,7 @@ constexpr SystemCalls real_calls = {
     real_CreateFileW,        real_WriteFile,           real_CreateDirectoryW,   real_OpenProcess,
     real_K32GetModuleFileNameExW, real_GetModuleFileNameW, real_GetShortPathNameW, real_GetFullPathNameW,
     real_GetTempPathW,       real_find_final_path_function, real_SetConsoleCtrlHandler, real_CreateProcessW,
-    real_WaitForSingleObject, real_GetExitCodeProcess, real_TerminateProcess, real_SHFileOperationW,
+    real_WaitForSingleObject, real_GetExitCodeProcess, real_TerminateProcess, remove_directory_tree,
     real_GetFileAttributesW, real_Sleep,               real_CommandLineToArgvW, real_GetCommandLineW,
     real_SHGetFolderPathW,   real_GetStdHandle,        real_CloseHandle,        real_DuplicateHandle,
     real_GetEnvironmentVariableW,

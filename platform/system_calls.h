@@ -33,7 +33,8 @@ struct SystemCalls {
     DWORD(WINAPI* WaitForSingleObject)(HANDLE, DWORD);
     BOOL(WINAPI* GetExitCodeProcess)(HANDLE, LPDWORD);
     BOOL(WINAPI* TerminateProcess)(HANDLE, UINT);
-    int(WINAPI* SHFileOperationW)(LPSHFILEOPSTRUCTW);
+    // The cleanup's removal of the extraction directory (platform/tree_removal.h).
+    void (*remove_directory_tree)(const wchar_t*);
     DWORD(WINAPI* GetFileAttributesW)(LPCWSTR);
     void(WINAPI* Sleep)(DWORD);
     LPWSTR*(WINAPI* CommandLineToArgvW)(LPCWSTR, int*);

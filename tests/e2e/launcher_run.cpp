@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <cwctype>
 #include <filesystem>
 
 namespace {
-
-constexpr DWORD run_limit_ms = 60000;
 
 std::wstring system_error_text(DWORD code) {
     wchar_t* text = nullptr;
@@ -152,7 +151,8 @@ bool start(const Launch& launch, Running& running, std::wstring* error) {
     running.started_at = GetTickCount64();
     // Suspended until it is in the job, so that its child is started inside.
     const BOOL started = CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, TRUE /* bInheritHandles */,
-                                        CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(), nullptr,
+                                        CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(),
+                                        launch.current_directory ? launch.current_directory->c_str() : nullptr,
                                         &startup, &running.process);
     const DWORD code = GetLastError();
     CloseHandle(out_write);
@@ -174,8 +174,8 @@ bool start(const Launch& launch, Running& running, std::wstring* error) {
     return true;
 }
 
-bool finish(Running& running, RunResult& result) {
-    const bool ended = WaitForSingleObject(running.process.hProcess, run_limit_ms) == WAIT_OBJECT_0;
+bool finish(Running& running, RunResult& result, DWORD limit_ms) {
+    const bool ended = WaitForSingleObject(running.process.hProcess, limit_ms) == WAIT_OBJECT_0;
     if (!ended) {
         if (running.job != nullptr) TerminateJobObject(running.job, 0xDEAD);
         TerminateProcess(running.process.hProcess, 0xDEAD);
@@ -235,6 +235,37 @@ Launch Scratch::launch(const std::wstring& program, const std::wstring& report) 
     return launch;
 }
 
+namespace {
+
+bool write_text_file(const std::wstring& path, const char* text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
+    CloseHandle(file);
+    return ok;
+}
+
+}  // namespace
+
+bool make_current_folder(const std::wstring& path) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path + L"\\canary"), ignored);
+    return write_text_file(path + L"\\canary.txt", "canary\r\n") &&
+           write_text_file(path + L"\\canary\\inside.txt", "canary\r\n");
+}
+
+bool current_folder_intact(const std::wstring& path) {
+    return path_exists(path + L"\\canary.txt") && path_exists(path + L"\\canary\\inside.txt");
+}
+
+Launch Scratch::launch_in_own_folder(const std::wstring& program, const std::wstring& report) const {
+    Launch started = launch(program, report);
+    EXPECT_TRUE(make_current_folder(current_folder()));
+    started.current_directory = current_folder();
+    return started;
+}
+
 std::vector<std::wstring> onefile_entries(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
@@ -249,14 +280,35 @@ std::vector<std::wstring> onefile_entries(const std::wstring& folder) {
 // A launcher that has just ended may still be releasing its image file
 // (the tests run copies and links of it from their folders), so a failed
 // removal is tried again for a while.
+//
+// Paths past 260 units (left by launchers that could not remove them) are
+// beyond std::filesystem here; they go through their \\?\ form.
 bool remove_tree(const std::wstring& path) {
     for (int attempt = 0;; ++attempt) {
         std::error_code error;
         std::filesystem::remove_all(std::filesystem::path(path), error);
         if (!error) return true;
+        if (path.size() > 2 && path[1] == L':' && remove_long_tree(L"\\\\?\\" + path)) return true;
         if (attempt == 40) return false;
         Sleep(50);
     }
+}
+
+bool remove_long_tree(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") remove_long_tree(path + L"\\" + name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return RemoveDirectoryW(path.c_str());
 }
 
 bool path_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

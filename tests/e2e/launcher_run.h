@@ -26,6 +26,7 @@ struct Launch {
     // Set (value) or removed (nullopt) in the launcher's environment, after
     // every ZORVEK_ and PROBE_ variable of this process has been dropped.
     std::vector<std::pair<std::wstring, std::optional<std::wstring>>> environment;
+    std::optional<std::wstring> current_directory;  // default: the harness's own
 };
 
 struct RunResult {
@@ -57,9 +58,10 @@ std::wstring command_line_of(const Launch& launch);
 
 // False (with the system error in *error) when CreateProcessW fails.
 bool start(const Launch& launch, Running& running, std::wstring* error = nullptr);
-// Waits (at most a minute; then the launcher is ended and the run fails),
-// then collects output and exit code.
-bool finish(Running& running, RunResult& result);
+// Waits (at most limit_ms, a minute by default; then the launcher is ended
+// with every process it started, and the run fails), then collects output
+// and exit code.
+bool finish(Running& running, RunResult& result, DWORD limit_ms = 60000);
 // start + finish; a failure to start or finish is reported through GoogleTest.
 RunResult run(const Launch& launch);
 
@@ -79,15 +81,30 @@ public:
 
     // A launch of program with this folder's TMP, TEMP and PROBE_REPORT.
     Launch launch(const std::wstring& program, const std::wstring& report = L"report.txt") const;
+    // The same, started in current_folder(), which holds canaries
+    // (make_current_folder).
+    Launch launch_in_own_folder(const std::wstring& program, const std::wstring& report = L"report.txt") const;
+    std::wstring current_folder() const { return root_ + L"\\cwd"; }
 
 private:
     std::wstring root_;
     std::wstring tmp_;
 };
 
+// A current folder for a launcher, holding canary.txt and canary\inside.txt:
+// a cleanup that strayed into the launcher's current folder would take them.
+// Runs that may meet such a cleanup get one, so that the build tree is never
+// the current folder of a launcher that deletes it.
+bool make_current_folder(const std::wstring& path);
+// True while both canaries are still there.
+bool current_folder_intact(const std::wstring& path);
+
 // Names of the onefile_* entries directly in folder.
 std::vector<std::wstring> onefile_entries(const std::wstring& folder);
 bool remove_tree(const std::wstring& path);
+// Deletes a file or a folder with everything below it, one call per entry;
+// path may be in the \\?\ form.
+bool remove_long_tree(const std::wstring& path);
 bool path_exists(const std::wstring& path);
 bool read_file(const std::wstring& path, std::string& bytes);
 // Fails the test (and returns false) when the report is missing or incomplete.

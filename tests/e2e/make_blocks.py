@@ -20,6 +20,10 @@ Blocks written (OUT_DIR/<name>.block):
   no_end_marker  the archive stops after its last entry
   no_run_code    first entry a DLL that does not export run_code
   not_a_dll      first entry a text file named app.dll
+  name_1023      probe_app.dll, then an entry whose name has 1,023 code units,
+                 the most the launcher takes (four folder levels, so that no
+                 component passes 255)
+  name_1024      the same with a name of 1,024 code units
 """
 import os
 import struct
@@ -55,6 +59,16 @@ def pattern(size, seed):
     return bytes((i * 31 + seed * 7 + (i >> 8)) & 0xFF for i in range(size))
 
 
+def long_name(units):
+    """A name of exactly units code units: folders of 200 'n', then the file."""
+    parts = []
+    while units - 201 > 201:
+        parts.append("n" * 200)
+        units -= 201
+    parts.append("f" * units)
+    return "\\".join(parts)
+
+
 def main():
     out_dir, probe_dll, no_run_code_dll = sys.argv[1:4]
     with open(probe_dll, "rb") as f:
@@ -75,6 +89,8 @@ def main():
         "no_end_marker": block(raw_frame(archive(cut_entries, end_marker=False))),
         "no_run_code": block(raw_frame(archive([("no_run_code.dll", no_run_code)]))),
         "not_a_dll": block(raw_frame(archive(small))),
+        "name_1023": block(raw_frame(archive([("probe_app.dll", probe), (long_name(1023), b"longest name\r\n")]))),
+        "name_1024": block(raw_frame(archive([("probe_app.dll", probe), (long_name(1024), b"one unit more\r\n")]))),
     }
     os.makedirs(out_dir, exist_ok=True)
     for name, data in blocks.items():

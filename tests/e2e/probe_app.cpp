@@ -12,6 +12,12 @@
 //   PROBE_SLEEP_MS       milliseconds to sleep before returning
 //   PROBE_IGNORE_CTRL_C  swallow console control events
 //   PROBE_EXIT_CODE      the value run_code returns (decimal or 0x hex, 32 bits)
+//   PROBE_START          a program to start once the report is written, with
+//                        this environment less PROBE_START and with
+//                        PROBE_REPORT set to PROBE_START_REPORT; "self" is the
+//                        executable this process runs. run_code then waits
+//                        for it (at most a minute) and returns its exit code
+//                        instead of PROBE_EXIT_CODE.
 
 #include <windows.h>
 
@@ -103,6 +109,32 @@ void wait_named_event(const std::wstring& name) {
 
 BOOL WINAPI swallow_control_event(DWORD) { return TRUE; }
 
+std::wstring own_executable() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+
+// What the started program ended with; 0xDEAD when it could not be started
+// or did not end in time.
+DWORD start_and_wait(std::wstring program) {
+    if (program == L"self") program = own_executable();
+    SetEnvironmentVariableW(L"PROBE_START", nullptr);
+    SetEnvironmentVariableW(L"PROBE_REPORT", variable_or_empty(L"PROBE_START_REPORT").c_str());
+    std::wstring command_line = L"\"" + program + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE /* bInheritHandles */, 0,
+                        nullptr /* this environment */, nullptr, &startup, &started))
+        return 0xDEAD;
+    CloseHandle(started.hThread);
+    DWORD exit_code = 0xDEAD;
+    if (WaitForSingleObject(started.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(started.hProcess, &exit_code);
+    CloseHandle(started.hProcess);
+    return exit_code;
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* library_path) {
@@ -127,6 +159,8 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
 
     const std::wstring report_path = variable_or_empty(L"PROBE_REPORT");
     if (!report_path.empty()) write_report(report_path, report);
+    const std::wstring program = variable_or_empty(L"PROBE_START");
+    if (!program.empty()) return static_cast<int>(start_and_wait(program));
     set_named_event(variable_or_empty(L"PROBE_READY_EVENT"));
     wait_named_event(variable_or_empty(L"PROBE_WAIT_EVENT"));
     const unsigned long long sleep_ms = number_variable(L"PROBE_SLEEP_MS", 0);

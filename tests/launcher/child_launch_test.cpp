@@ -139,17 +139,14 @@ BOOL WINAPI fake_CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-int WINAPI fake_SHFileOperationW(LPSHFILEOPSTRUCTW) {
-    events.push_back("SHFileOperationW");
-    return 0;
-}
+void fake_remove_directory_tree(const wchar_t*) { events.push_back("remove_directory_tree"); }
 DWORD WINAPI gone_GetFileAttributesW(LPCWSTR) { return INVALID_FILE_ATTRIBUTES; }
 
 // Calls that must not happen on a path: end the death-test child with a code
 // the test does not expect.
 BOOL WINAPI forbidden_CloseHandle(HANDLE) { _exit(97); }
 DWORD WINAPI forbidden_WaitForSingleObject(HANDLE, DWORD) { _exit(98); }
-int WINAPI forbidden_SHFileOperationW(LPSHFILEOPSTRUCTW) { _exit(99); }
+void forbidden_remove_directory_tree(const wchar_t*) { _exit(99); }
 
 class ChildLaunchTest : public ::testing::Test {
 protected:
@@ -195,7 +192,7 @@ protected:
         sys.WaitForSingleObject = fake_WaitForSingleObject;
         sys.GetExitCodeProcess = fake_GetExitCodeProcess;
         sys.CloseHandle = fake_CloseHandle;
-        sys.SHFileOperationW = fake_SHFileOperationW;
+        sys.remove_directory_tree = fake_remove_directory_tree;
         sys.GetFileAttributesW = gone_GetFileAttributesW;
     }
 };
@@ -445,7 +442,7 @@ TEST_F(ChildLaunchTest, FailedStartReportsTheSystemErrorAndRunsNoCleanup) {
             sys.CreateProcessW = failing_CreateProcessW;
             sys.CloseHandle = forbidden_CloseHandle;
             sys.WaitForSingleObject = forbidden_WaitForSingleObject;
-            sys.SHFileOperationW = forbidden_SHFileOperationW;
+            sys.remove_directory_tree = forbidden_remove_directory_tree;
             wcscpy(extraction_directory, L"C:\\extraction");
             extraction_started = true;
             launch_child();
@@ -521,7 +518,7 @@ TEST_F(ChildLaunchTest, EveryHandleIsClosedOnceAndTheHandlerSeesOnlyTheDuplicate
         "GetExitCodeProcess process",
         "CloseHandle process",
         "CloseHandle duplicate",
-        "SHFileOperationW",
+        "remove_directory_tree",
     };
     EXPECT_EQ(expected, events);
     EXPECT_EQ(fake_duplicate, slot_during_wait);

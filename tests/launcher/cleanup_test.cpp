@@ -6,7 +6,6 @@
 // handler is called directly, on a thread of its own where it matters.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +20,7 @@
 #include "launcher/cleanup.h"
 #include "paths/path_normalise.h"
 #include "platform/system_calls.h"
+#include "platform/tree_removal.h"
 #include "support/process_fixtures.h"
 
 namespace {
@@ -29,52 +29,17 @@ using namespace process_fixtures;
 
 // --- fakes -------------------------------------------------------------------
 
-// What one delete request held when it reached the shell.
-struct DeleteRequest {
-    HWND window;
-    UINT function;
-    std::wstring from;  // up to and including the empty item that ends the list
-    bool to_is_empty_text;
-    FILEOP_FLAGS flags;
-    BOOL aborted_flag;
-    void* name_mappings;
-    bool title_is_empty_text;
-};
-
+// The path each deletion was asked to remove.
 std::mutex log_lock;
-std::vector<DeleteRequest> delete_requests;
+std::vector<std::wstring> delete_requests;
 std::vector<DWORD> pauses;
 int attribute_checks = 0;
 // Attribute results in order; the last one repeats.
 std::vector<DWORD> attribute_script = {INVALID_FILE_ATTRIBUTES};
 
-std::wstring list_with_terminator(const wchar_t* list) {
-    std::wstring items;
-    for (const wchar_t* item = list; *item != 0; item += wcslen(item) + 1) items.append(item).push_back(L'\0');
-    items.push_back(L'\0');
-    return items;
-}
-
-DeleteRequest record(const SHFILEOPSTRUCTW& request) {
-    return {request.hwnd,
-            request.wFunc,
-            list_with_terminator(request.pFrom),
-            request.pTo != nullptr && request.pTo[0] == 0,
-            request.fFlags,
-            request.fAnyOperationsAborted,
-            request.hNameMappings,
-            request.lpszProgressTitle != nullptr && request.lpszProgressTitle[0] == 0};
-}
-
-int WINAPI recording_SHFileOperationW(LPSHFILEOPSTRUCTW request) {
+void recording_remove_directory_tree(const wchar_t* directory) {
     std::lock_guard<std::mutex> hold(log_lock);
-    delete_requests.push_back(record(*request));
-    // Scribble over the request, as a shell may: the next call must not care.
-    request->wFunc = FO_COPY;
-    request->fFlags = 0;
-    request->fAnyOperationsAborted = TRUE;
-    request->pTo = L"elsewhere";
-    return ERROR_ACCESS_DENIED;
+    delete_requests.push_back(directory);
 }
 
 DWORD WINAPI scripted_GetFileAttributesW(LPCWSTR) {
@@ -120,7 +85,7 @@ BOOL WINAPI counting_CloseHandle(HANDLE handle) {
     return result;
 }
 
-// Deletions through the real shell, noting which thread asked and whether two
+// Deletions through the real tree removal, noting which thread asked and whether two
 // were ever inside at once.
 std::atomic<int> deleting_now{0};
 std::atomic<int> most_deleting_at_once{0};
@@ -133,11 +98,10 @@ void note_deletion_entered() {
     std::lock_guard<std::mutex> hold(log_lock);
     deleting_threads.push_back(GetCurrentThreadId());
 }
-int WINAPI watched_SHFileOperationW(LPSHFILEOPSTRUCTW request) {
+void watched_remove_directory_tree(const wchar_t* directory) {
     note_deletion_entered();
-    const int result = SHFileOperationW(request);
+    remove_directory_tree(directory);
     --deleting_now;
-    return result;
 }
 
 // True when the calls of each thread came in one unbroken run.
@@ -186,7 +150,7 @@ protected:
     }
 
     static void fake_the_deletion() {
-        sys.SHFileOperationW = recording_SHFileOperationW;
+        sys.remove_directory_tree = recording_remove_directory_tree;
         sys.GetFileAttributesW = scripted_GetFileAttributesW;
         sys.Sleep = recording_Sleep;
     }
@@ -208,7 +172,7 @@ TEST_F(CleanupTest, NoChildAndNoExtractionDoesNothingAtAll) {
     sys.WaitForSingleObject = unexpected<DWORD, HANDLE, DWORD>;
     sys.TerminateProcess = unexpected<BOOL, HANDLE, UINT>;
     sys.CloseHandle = unexpected<BOOL, HANDLE>;
-    sys.SHFileOperationW = unexpected<int, LPSHFILEOPSTRUCTW>;
+    sys.remove_directory_tree = [](const wchar_t*) { ++unexpected_calls; };
     sys.GetFileAttributesW = unexpected<DWORD, LPCWSTR>;
     sys.Sleep = [](DWORD) { ++unexpected_calls; };
     use_directory(L"C:\\extraction");
@@ -218,25 +182,13 @@ TEST_F(CleanupTest, NoChildAndNoExtractionDoesNothingAtAll) {
 
 // --- the delete request and its retries --------------------------------------
 
-TEST_F(CleanupTest, DeleteRequestIsTheSilentRecursiveDeleteOfTheDirectory) {
+TEST_F(CleanupTest, EveryTryRemovesTheExtractionDirectory) {
     fake_the_deletion();
     attribute_script = {FILE_ATTRIBUTE_DIRECTORY, INVALID_FILE_ATTRIBUTES};
     use_directory(L"C:\\users\\me\\Temp\\onefile_12_345_678");
     extraction_started = true;
     cleanup_on_exit();
-
-    // The second request comes after the fake shell scribbled over the first.
-    ASSERT_EQ(2u, delete_requests.size());
-    for (const DeleteRequest& request : delete_requests) {
-        EXPECT_EQ(nullptr, request.window);
-        EXPECT_EQ(static_cast<UINT>(FO_DELETE), request.function);
-        EXPECT_EQ(std::wstring(L"C:\\users\\me\\Temp\\onefile_12_345_678") + std::wstring(2, L'\0'), request.from);
-        EXPECT_TRUE(request.to_is_empty_text);
-        EXPECT_EQ(0x0414, request.flags);
-        EXPECT_EQ(FALSE, request.aborted_flag);
-        EXPECT_EQ(nullptr, request.name_mappings);
-        EXPECT_TRUE(request.title_is_empty_text);
-    }
+    EXPECT_EQ(std::vector<std::wstring>(2, L"C:\\users\\me\\Temp\\onefile_12_345_678"), delete_requests);
 }
 
 struct RetryCase {
@@ -293,10 +245,10 @@ TEST_F(CleanupTest, DirectoryThatCannotBeDeletedIsLeftWithoutAWord) {
     EXPECT_EQ(21u, delete_requests.size());
 }
 
-// --- against the real shell and file system ----------------------------------
+// --- against the real file system ----------------------------------
 
 TEST_F(CleanupTest, DirectoryNeverCreatedTakesOneDeleteCall) {
-    sys.SHFileOperationW = watched_SHFileOperationW;
+    sys.remove_directory_tree = watched_remove_directory_tree;
     sys.Sleep = recording_Sleep;
     use_directory(scratch(L"cleanup_parent") + L"\\onefile_never_created");
     extraction_started = true;
@@ -306,8 +258,8 @@ TEST_F(CleanupTest, DirectoryNeverCreatedTakesOneDeleteCall) {
 }
 
 TEST_F(CleanupTest, PathNamingAFileEndsTheLoopAfterOneDeleteCall) {
-    // The shell is faked so that the file stays: the attribute test alone ends it.
-    sys.SHFileOperationW = recording_SHFileOperationW;
+    // The removal is faked so that the file stays: the attribute test alone ends it.
+    sys.remove_directory_tree = recording_remove_directory_tree;
     sys.Sleep = recording_Sleep;
     const std::wstring file = scratch(L"cleanup_file") + L"\\not_a_directory.txt";
     write_scratch_file(file, "content");
@@ -437,11 +389,10 @@ TEST_F(CleanupTest, HandlerCleansUpForTheFiveStoppingEventsAndAlwaysReturnsFalse
 TEST_F(CleanupTest, TwoDeletionsNeverOverlap) {
     static HANDLE start;
     start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    sys.SHFileOperationW = [](LPSHFILEOPSTRUCTW) -> int {
+    sys.remove_directory_tree = [](const wchar_t*) {
         note_deletion_entered();
         Sleep(20);  // widens the window in which an unguarded second pass would enter
         --deleting_now;
-        return 0;
     };
     // Each pass sees the directory twice, then finds it gone.
     sys.GetFileAttributesW = [](LPCWSTR) -> DWORD {
@@ -482,7 +433,7 @@ TEST_F(CleanupTest, HandlerDuringTheWaitEndsTheChildAndEveryHandleIsClosedOnce) 
     };
     sys.TerminateProcess = counting_TerminateProcess;
     sys.CloseHandle = counting_CloseHandle;
-    sys.SHFileOperationW = watched_SHFileOperationW;
+    sys.remove_directory_tree = watched_remove_directory_tree;
     static const wchar_t* line = L"typed";
     sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
 
@@ -559,12 +510,12 @@ TEST_F(CleanupTest, HandlerDuringTheMainThreadsDeletionWaitsItsTurn) {
     static std::thread handler;
     static std::atomic<bool> handler_started;
     handler_started = false;
-    sys.SHFileOperationW = [](LPSHFILEOPSTRUCTW request) -> int {
+    sys.remove_directory_tree = [](const wchar_t* directory) {
         if (!handler_started.exchange(true)) {
             handler = std::thread([] { console_control_handler(CTRL_C_EVENT); });
             Sleep(50);  // gives the handler time to reach the guard while this pass is inside
         }
-        return watched_SHFileOperationW(request);
+        watched_remove_directory_tree(directory);
     };
     static const wchar_t* line = L"typed";
     sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
