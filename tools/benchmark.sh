@@ -86,16 +86,7 @@ zstd -q -d -f --memory=128MB "$bench/big.frame" -o "$bench/archive.bin"
 echo "archive_bytes=$(stat -c %s "$bench/archive.bin")" >> "$build_figures"
 
 # ---- Wine: one prefix, one warm server ------------------------------------------
-server_running() {
-    local tag pid
-    [ -d "$ONEFILE_WINEPREFIX" ] || return 1
-    tag=$(printf 'server-%s-%x' "$(stat -c %D "$ONEFILE_WINEPREFIX")" "$(stat -c %i "$ONEFILE_WINEPREFIX")")
-    for pid in $(pgrep wineserver || true); do
-        [ "$(basename "$(readlink "/proc/$pid/cwd" 2>/dev/null)")" = "$tag" ] && return 0
-    done
-    return 1
-}
-if ! server_running; then
+if ! "$root/tools/wine-session" running; then
     say "starting the Wine session for $ONEFILE_WINEPREFIX"
     "$root/tools/wine-session" start
     trap '"$root/tools/wine-session" stop' EXIT

@@ -29,19 +29,8 @@ fi
 [ -f "$demo" ] || { echo "run-demo: $demo is missing; run without --no-build" >&2; exit 2; }
 
 # A wineserver already serving this prefix (another session, a test run) is
-# left alone; one started here is stopped again at the end. The server works
-# in a folder named after the prefix's device and inode.
-server_running() {
-    local tag pid
-    [ -d "$ONEFILE_WINEPREFIX" ] || return 1
-    tag=$(printf 'server-%s-%x' "$(stat -c %D "$ONEFILE_WINEPREFIX")" "$(stat -c %i "$ONEFILE_WINEPREFIX")")
-    for pid in /proc/[0-9]*; do
-        case "$(cat "$pid/comm" 2>/dev/null)" in wineserver*) ;; *) continue ;; esac
-        [ "$(basename "$(readlink "$pid/cwd" 2>/dev/null)")" = "$tag" ] && return 0
-    done
-    return 1
-}
-if ! server_running; then
+# left alone; one started here is stopped again at the end.
+if ! "$root/tools/wine-session" running; then
     echo "run-demo: starting the Wine session (the first start of a new prefix takes a while)"
     "$root/tools/wine-session" start
     trap '"$root/tools/wine-session" stop' EXIT
