@@ -9,7 +9,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 status=0
 ctest --test-dir "$root/build/host" --output-on-failure -j "$(nproc)" || status=1
 
-"$root/tools/wine-session" start
-trap '"$root/tools/wine-session" stop' EXIT
+# A server already serving the prefix is left running; one started here is
+# stopped at the end.
+if ! "$root/tools/wine-session" running; then
+    "$root/tools/wine-session" start
+    trap '"$root/tools/wine-session" stop' EXIT
+fi
 ctest --test-dir "$root/build/windows" --output-on-failure -j "$(nproc)" || status=1
 exit $status
