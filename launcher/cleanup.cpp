@@ -12,8 +12,8 @@
 // still uses it: the handler takes it to wait for the grace and terminate; the
 // main thread takes it after its own wait, only to close it.
 //
-// extraction_started: written once by the main thread before any handler can
-// find a directory worth deleting; read on either thread.
+// extraction_started: written once by the main thread, right after it made
+// the extraction directory; read on either thread.
 //
 // deletion_busy: the two threads may both reach the deletion (a console event
 // just as the child ends). A second caller waits until the first pass is over

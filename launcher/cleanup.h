@@ -12,7 +12,8 @@
 // it out of the slot owns it and closes it. The main thread waits on a handle
 // of its own (see launch_child), never on this one.
 extern HANDLE volatile child_process;
-// Set once, just before the first entry is read.
+// Set once, when the parent has made the extraction directory, so the
+// cleanup never deletes a folder that this run did not make.
 extern volatile bool extraction_started;
 
 // How long a console event leaves the child to end by itself.
