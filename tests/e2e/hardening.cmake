@@ -43,7 +43,8 @@ target_compile_definitions(e2e_hardening_test PRIVATE
   E2E_SECOND_LAUNCHER="${SECOND_LAUNCHER}"
   E2E_SECOND_APP_DIR="${SECOND_APP_DIR}")
 add_dependencies(e2e_hardening_test e2e_probe_launcher e2e_second_launcher ${block_launcher_targets})
-set_tests_properties(e2e_hardening_test PROPERTIES LABELS e2e)
+# Sixteen launchers at once: alone, so that no other test loads Wine meanwhile.
+set_tests_properties(e2e_hardening_test PROPERTIES LABELS e2e RUN_SERIAL TRUE)
 
 # Linking each damaged block takes a tenth of a second, so the launchers are
 # made when the test runs rather than on every build.

@@ -150,11 +150,20 @@ bool start(const Launch& launch, Running& running, std::wstring* error) {
     std::wstring environment = environment_block(launch);
     running.started_at = GetTickCount64();
     // Suspended until it is in the job, so that its child is started inside.
-    const BOOL started = CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, TRUE /* bInheritHandles */,
-                                        CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(),
-                                        launch.current_directory ? launch.current_directory->c_str() : nullptr,
-                                        &startup, &running.process);
-    const DWORD code = GetLastError();
+    // Wine now and then refuses a start with ERROR_INTERNAL_ERROR when many
+    // processes start at once; that says nothing about the launcher, so the
+    // harness tries again a few times.
+    BOOL started = FALSE;
+    DWORD code = 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        started = CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, TRUE /* bInheritHandles */,
+                                 CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED, environment.data(),
+                                 launch.current_directory ? launch.current_directory->c_str() : nullptr, &startup,
+                                 &running.process);
+        code = GetLastError();
+        if (started || code != ERROR_INTERNAL_ERROR) break;
+        Sleep(50);
+    }
     CloseHandle(out_write);
     CloseHandle(err_write);
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
