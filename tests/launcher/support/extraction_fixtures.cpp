@@ -1,5 +1,7 @@
 #include "support/extraction_fixtures.h"
 
+#include "support/process_fixtures.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -73,23 +75,6 @@ void write_file(const std::wstring& path, const payload_fixtures::Bytes& bytes) 
     CloseHandle(file);
 }
 
-void remove_tree(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") remove_tree(path + L"\\" + name);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
+void remove_tree(const std::wstring& path) { process_fixtures::remove_scratch_tree(path); }
 
 }  // namespace extraction_fixtures
