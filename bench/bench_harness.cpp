@@ -31,8 +31,8 @@ namespace {
 struct Run {
     double seconds = 0;
     DWORD exit_code = 0;
-    std::string output;        // standard output, when captured
-    double creation_lag = 0;   // from just before CreateProcessW to the process's creation time
+    std::string output;       // standard output, when captured
+    double creation_lag = 0;  // from just before CreateProcessW to the process's creation time
 };
 
 std::uint64_t as_count(const FILETIME& time) {
@@ -91,7 +91,8 @@ Run run(const std::wstring& program, const std::wstring& arguments, bool capture
     GetExitCodeProcess(process.hProcess, &result.exit_code);
     FILETIME created, exited, kernel, user;
     if (GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user)) {
-        result.creation_lag = static_cast<double>(static_cast<std::int64_t>(as_count(created) - as_count(before))) / 1e7;
+        result.creation_lag =
+            static_cast<double>(static_cast<std::int64_t>(as_count(created) - as_count(before))) / 1e7;
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -6,4 +6,6 @@
 // what it calls, so the figure holds no start-up work of a library.
 #include <windows.h>
 
-extern "C" void empty_start() { ExitProcess(0); }
+extern "C" void empty_start() {
+    ExitProcess(0);
+}

@@ -30,8 +30,7 @@ void create_directory(const std::wstring& path, Counts& counts) {
 }
 
 // Only the directories this run has not made yet: one call for each.
-void create_parents(const std::wstring& root, const std::wstring& name, std::set<std::wstring>& made,
-                    Counts& counts) {
+void create_parents(const std::wstring& root, const std::wstring& name, std::set<std::wstring>& made, Counts& counts) {
     for (std::size_t at = name.find(L'\\'); at != std::wstring::npos; at = name.find(L'\\', at + 1)) {
         std::wstring prefix = name.substr(0, at);
         if (made.insert(prefix).second) create_directory(root + L"\\" + prefix, counts);
@@ -77,9 +76,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const double elapsed = bench::seconds_now() - start;
 
-    bench::print_result(bench::seconds_field("write_seconds", elapsed) + " " +
-                        bench::bytes_field("files", counts.files) + " " +
-                        bench::bytes_field("directories", counts.directories) + " " +
-                        bench::bytes_field("bytes", counts.bytes));
+    bench::print_result(
+        bench::seconds_field("write_seconds", elapsed) + " " + bench::bytes_field("files", counts.files) + " " +
+        bench::bytes_field("directories", counts.directories) + " " + bench::bytes_field("bytes", counts.bytes));
     return 0;
 }

@@ -38,7 +38,9 @@ void write_to(DWORD standard_handle, const std::wstring& text) {
     WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
-void write_line(const std::wstring& text) { write_to(STD_OUTPUT_HANDLE, text + L"\n"); }
+void write_line(const std::wstring& text) {
+    write_to(STD_OUTPUT_HANDLE, text + L"\n");
+}
 
 std::wstring environment_value(const wchar_t* name, bool& present) {
     std::wstring value(256, L'\0');

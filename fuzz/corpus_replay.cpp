@@ -36,7 +36,9 @@ constexpr Reason reasons[] = {
     {"unsafe-name", "Error, attached data holds an unsafe entry name."},
 };
 
-bool starts_with(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
 
 // The message a "refuse-" name asks for; nullptr for an unknown reason.
 const char* expected_refusal(const std::string& name) {

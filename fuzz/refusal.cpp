@@ -20,11 +20,18 @@ constexpr char unsafe_name[] = "Error, attached data holds an unsafe entry name.
 
 }  // namespace
 
-const char* last_refusal() { return refusal; }
-void clear_refusal() { refusal = nullptr; }
+const char* last_refusal() {
+    return refusal;
+}
+void clear_refusal() {
+    refusal = nullptr;
+}
 
-void report_message(const char* text) { refuse(text); }
+void report_message(const char* text) {
+    refuse(text);
+}
 // The name itself is not kept: it lives in the walker's buffer, which the
 // next input overwrites.
-void report_unsafe_entry_name(const wchar_t*) { refuse(unsafe_name); }
-
+void report_unsafe_entry_name(const wchar_t*) {
+    refuse(unsafe_name);
+}

@@ -15,9 +15,9 @@
 #include <vector>
 
 struct AppFile {
-  std::u16string name;             // archive name, '\' separated
-  std::filesystem::path source;    // where the bytes are read from
-  std::uint64_t size = 0;          // bytes, as found when collected
+    std::u16string name;           // archive name, '\' separated
+    std::filesystem::path source;  // where the bytes are read from
+    std::uint64_t size = 0;        // bytes, as found when collected
 };
 
 // Why name cannot go into the archive, or "" when it can.

@@ -23,10 +23,10 @@ inline constexpr char default_version[] = "1.0.0.0";
 }  // namespace build_constants
 
 struct BuildTexts {
-  std::u16string company;
-  std::u16string product;
-  std::u16string version;
-  std::array<std::uint16_t, 4> version_parts{};  // the version text as numbers
+    std::u16string company;
+    std::u16string product;
+    std::u16string version;
+    std::array<std::uint16_t, 4> version_parts{};  // the version text as numbers
 };
 
 // Checks and converts the UTF-8 texts: none empty or longer than 255 UTF-16

@@ -7,8 +7,8 @@
 namespace {
 
 struct ValueOption {
-  const char* name;
-  std::string BuildOptions::*field;
+    const char* name;
+    std::string BuildOptions::*field;
 };
 
 constexpr ValueOption value_options[] = {
@@ -27,67 +27,67 @@ constexpr ValueOption value_options[] = {
 }  // namespace
 
 bool parse_build_options(const std::vector<std::string>& arguments, BuildOptions& options, std::string& error) {
-  options = BuildOptions{};
-  for (const auto& argument : arguments) {
-    if (argument == "--help" || argument == "-h") {
-      options.help = true;
-      return true;
+    options = BuildOptions{};
+    for (const auto& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+            return true;
+        }
     }
-  }
-  std::set<std::string> seen;
-  std::string level_text;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string name = arguments[i];
-    std::string value;
-    bool has_value = false;
-    if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
-      value = name.substr(name.find('=') + 1);
-      name = name.substr(0, name.find('='));
-      has_value = true;
+    std::set<std::string> seen;
+    std::string level_text;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string name = arguments[i];
+        std::string value;
+        bool has_value = false;
+        if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
+            value = name.substr(name.find('=') + 1);
+            name = name.substr(0, name.find('='));
+            has_value = true;
+        }
+        if (name == "--verbose" && !has_value) {
+            options.verbose = true;
+            continue;
+        }
+        std::string* target = nullptr;
+        if (name == "--level") target = &level_text;
+        for (const auto& option : value_options) {
+            if (name == option.name) target = &(options.*option.field);
+        }
+        if (target == nullptr) {
+            error = (name.rfind("-", 0) == 0 ? "unknown option '" + name + "'" : "unexpected argument '" + name + "'") +
+                    "; see onefile-build --help";
+            return false;
+        }
+        if (!has_value) {
+            if (i + 1 == arguments.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            value = arguments[++i];
+        }
+        if (!seen.insert(name).second) {
+            error = name + " is given more than once";
+            return false;
+        }
+        *target = value;
     }
-    if (name == "--verbose" && !has_value) {
-      options.verbose = true;
-      continue;
+    if (seen.count("--level") != 0) {
+        if (!parse_level(level_text, options.level, error)) return false;
     }
-    std::string* target = nullptr;
-    if (name == "--level") target = &level_text;
-    for (const auto& option : value_options) {
-      if (name == option.name) target = &(options.*option.field);
-    }
-    if (target == nullptr) {
-      error = (name.rfind("-", 0) == 0 ? "unknown option '" + name + "'" : "unexpected argument '" + name + "'") +
-              "; see onefile-build --help";
-      return false;
-    }
-    if (!has_value) {
-      if (i + 1 == arguments.size()) {
-        error = name + " needs a value";
+    if (options.output.empty()) {
+        error = "--output OUT.exe is required; see onefile-build --help";
         return false;
-      }
-      value = arguments[++i];
     }
-    if (!seen.insert(name).second) {
-      error = name + " is given more than once";
-      return false;
+    if (options.app_dir.empty() && options.payload_block.empty()) {
+        error = "--app-dir DIR is required; see onefile-build --help";
+        return false;
     }
-    *target = value;
-  }
-  if (seen.count("--level") != 0) {
-    if (!parse_level(level_text, options.level, error)) return false;
-  }
-  if (options.output.empty()) {
-    error = "--output OUT.exe is required; see onefile-build --help";
-    return false;
-  }
-  if (options.app_dir.empty() && options.payload_block.empty()) {
-    error = "--app-dir DIR is required; see onefile-build --help";
-    return false;
-  }
-  return true;
+    return true;
 }
 
 std::string build_help_text() {
-  return R"(Usage: onefile-build --app-dir DIR --output OUT.exe [options]
+    return R"(Usage: onefile-build --app-dir DIR --output OUT.exe [options]
 
 Turns an application folder into one Windows executable: packs every file
 under DIR into the payload block, compiles the version information, manifest

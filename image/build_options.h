@@ -8,19 +8,19 @@
 #include "image/frame_compressor.h"
 
 struct BuildOptions {
-  std::string app_dir;
-  std::string output;
-  std::string app_library;     // "" = the only top-level DLL exporting run_code
-  std::string icon;            // "" = the kit's default icon
-  std::string company = build_constants::default_company;
-  std::string product = build_constants::default_product;
-  std::string version = build_constants::default_version;
-  int level = default_compression_level;
-  std::string payload_block;   // link this block file as it is
-  std::string save_payload_block;
-  std::string kit;
-  bool verbose = false;
-  bool help = false;
+    std::string app_dir;
+    std::string output;
+    std::string app_library;  // "" = the only top-level DLL exporting run_code
+    std::string icon;         // "" = the kit's default icon
+    std::string company = build_constants::default_company;
+    std::string product = build_constants::default_product;
+    std::string version = build_constants::default_version;
+    int level = default_compression_level;
+    std::string payload_block;  // link this block file as it is
+    std::string save_payload_block;
+    std::string kit;
+    bool verbose = false;
+    bool help = false;
 };
 
 // False with a one-line message for an unknown option, a missing value, an

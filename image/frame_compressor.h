@@ -15,10 +15,10 @@
 struct ZSTD_CCtx_s;
 
 struct FrameCompressor {
-  ZSTD_CCtx_s* context = nullptr;
-  std::vector<unsigned char> frame;  // the compressed bytes so far
-  std::uint64_t bytes_in = 0;
-  std::string error;                 // set once a call fails
+    ZSTD_CCtx_s* context = nullptr;
+    std::vector<unsigned char> frame;  // the compressed bytes so far
+    std::uint64_t bytes_in = 0;
+    std::string error;  // set once a call fails
 };
 
 // Level 9: with a 2^27 window it packs a 100 MB application about 3.5 to 1

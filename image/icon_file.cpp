@@ -16,95 +16,97 @@ constexpr unsigned png_bit_depth_8 = 8;
 constexpr unsigned png_colour_rgba = 6;
 
 std::uint32_t u32_le(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 std::uint32_t u32_be(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
+    return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
+           static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
 
-unsigned u16_le(const unsigned char* p) { return p[0] | p[1] << 8; }
+unsigned u16_le(const unsigned char* p) {
+    return p[0] | p[1] << 8;
+}
 
 // Checks one image's PNG header; on success size holds its width.
 bool check_png(const std::vector<unsigned char>& png, std::size_t index, unsigned& size, std::string& error) {
-  const std::string which = "image " + std::to_string(index + 1);
-  if (png.size() < png_header_size || std::memcmp(png.data(), png_signature, sizeof png_signature) != 0) {
-    error = which + " is not a PNG image (every image must be PNG)";
-    return false;
-  }
-  const unsigned char* ihdr = png.data() + 8;
-  if (u32_be(ihdr) != 13 || std::memcmp(ihdr + 4, "IHDR", 4) != 0) {
-    error = which + " is a damaged PNG image";
-    return false;
-  }
-  const std::uint32_t width = u32_be(ihdr + 8);
-  const std::uint32_t height = u32_be(ihdr + 12);
-  if (width != height) {
-    error = which + " is " + std::to_string(width) + "x" + std::to_string(height) + ", not square";
-    return false;
-  }
-  if (ihdr[16] != png_bit_depth_8 || ihdr[17] != png_colour_rgba || ihdr[20] != 0) {
-    error = which + " is not an 8-bit RGBA PNG without interlacing";
-    return false;
-  }
-  size = width;
-  return true;
+    const std::string which = "image " + std::to_string(index + 1);
+    if (png.size() < png_header_size || std::memcmp(png.data(), png_signature, sizeof png_signature) != 0) {
+        error = which + " is not a PNG image (every image must be PNG)";
+        return false;
+    }
+    const unsigned char* ihdr = png.data() + 8;
+    if (u32_be(ihdr) != 13 || std::memcmp(ihdr + 4, "IHDR", 4) != 0) {
+        error = which + " is a damaged PNG image";
+        return false;
+    }
+    const std::uint32_t width = u32_be(ihdr + 8);
+    const std::uint32_t height = u32_be(ihdr + 12);
+    if (width != height) {
+        error = which + " is " + std::to_string(width) + "x" + std::to_string(height) + ", not square";
+        return false;
+    }
+    if (ihdr[16] != png_bit_depth_8 || ihdr[17] != png_colour_rgba || ihdr[20] != 0) {
+        error = which + " is not an 8-bit RGBA PNG without interlacing";
+        return false;
+    }
+    size = width;
+    return true;
 }
 
 std::string sizes_text() {
-  std::string text;
-  for (unsigned size : icon_sizes) text += (text.empty() ? "" : ", ") + std::to_string(size);
-  return text;
+    std::string text;
+    for (unsigned size : icon_sizes) text += (text.empty() ? "" : ", ") + std::to_string(size);
+    return text;
 }
 
 }  // namespace
 
 bool parse_icon_file(const std::vector<unsigned char>& bytes, IconImages& images, std::string& error) {
-  const std::string expected = "six PNG images of " + sizes_text() + " pixels";
-  if (bytes.size() < directory_size || u16_le(bytes.data()) != 0 || u16_le(bytes.data() + 2) != 1) {
-    error = "is not an icon file";
-    return false;
-  }
-  const unsigned count = u16_le(bytes.data() + 4);
-  if (count != icon_sizes.size()) {
-    error = "holds " + std::to_string(count) + (count == 1 ? " image" : " images") + "; it must hold " + expected;
-    return false;
-  }
-  if (bytes.size() < directory_size + count * directory_entry_size) {
-    error = "is a truncated icon file";
-    return false;
-  }
-  images = {};
-  for (std::size_t i = 0; i < count; ++i) {
-    const unsigned char* entry = bytes.data() + directory_size + i * directory_entry_size;
-    const std::uint32_t length = u32_le(entry + 8);
-    const std::uint32_t offset = u32_le(entry + 12);
-    if (offset > bytes.size() || length > bytes.size() - offset) {
-      error = "is a truncated icon file (image " + std::to_string(i + 1) + " lies past its end)";
-      return false;
+    const std::string expected = "six PNG images of " + sizes_text() + " pixels";
+    if (bytes.size() < directory_size || u16_le(bytes.data()) != 0 || u16_le(bytes.data() + 2) != 1) {
+        error = "is not an icon file";
+        return false;
     }
-    std::vector<unsigned char> png(bytes.begin() + offset, bytes.begin() + offset + length);
-    unsigned size = 0;
-    if (!check_png(png, i, size, error)) return false;
-    std::size_t slot = 0;
-    while (slot < icon_sizes.size() && icon_sizes[slot] != size) ++slot;
-    if (slot == icon_sizes.size() || !images[slot].png.empty()) {
-      error = "holds a " + std::to_string(size) + "x" + std::to_string(size) + " image; it must hold " + expected +
-              ", one of each";
-      return false;
+    const unsigned count = u16_le(bytes.data() + 4);
+    if (count != icon_sizes.size()) {
+        error = "holds " + std::to_string(count) + (count == 1 ? " image" : " images") + "; it must hold " + expected;
+        return false;
     }
-    images[slot].size = size;
-    images[slot].png = std::move(png);
-  }
-  return true;
+    if (bytes.size() < directory_size + count * directory_entry_size) {
+        error = "is a truncated icon file";
+        return false;
+    }
+    images = {};
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned char* entry = bytes.data() + directory_size + i * directory_entry_size;
+        const std::uint32_t length = u32_le(entry + 8);
+        const std::uint32_t offset = u32_le(entry + 12);
+        if (offset > bytes.size() || length > bytes.size() - offset) {
+            error = "is a truncated icon file (image " + std::to_string(i + 1) + " lies past its end)";
+            return false;
+        }
+        std::vector<unsigned char> png(bytes.begin() + offset, bytes.begin() + offset + length);
+        unsigned size = 0;
+        if (!check_png(png, i, size, error)) return false;
+        std::size_t slot = 0;
+        while (slot < icon_sizes.size() && icon_sizes[slot] != size) ++slot;
+        if (slot == icon_sizes.size() || !images[slot].png.empty()) {
+            error = "holds a " + std::to_string(size) + "x" + std::to_string(size) + " image; it must hold " +
+                    expected + ", one of each";
+            return false;
+        }
+        images[slot].size = size;
+        images[slot].png = std::move(png);
+    }
+    return true;
 }
 
 bool read_icon_file(const std::filesystem::path& path, IconImages& images, std::string& error) {
-  std::vector<unsigned char> bytes;
-  if (!read_file(path, bytes, error)) return false;
-  if (parse_icon_file(bytes, images, error)) return true;
-  error = "icon '" + path.string() + "' " + error;
-  return false;
+    std::vector<unsigned char> bytes;
+    if (!read_file(path, bytes, error)) return false;
+    if (parse_icon_file(bytes, images, error)) return true;
+    error = "icon '" + path.string() + "' " + error;
+    return false;
 }

@@ -12,8 +12,8 @@
 inline constexpr std::array<unsigned, 6> icon_sizes = {16, 32, 48, 64, 128, 256};
 
 struct IconImage {
-  unsigned size = 0;                 // width = height in pixels
-  std::vector<unsigned char> png;    // the bytes as stored in the icon file
+    unsigned size = 0;               // width = height in pixels
+    std::vector<unsigned char> png;  // the bytes as stored in the icon file
 };
 
 using IconImages = std::array<IconImage, icon_sizes.size()>;

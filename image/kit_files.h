@@ -14,20 +14,20 @@
 #include <vector>
 
 inline constexpr const char* kit_library_files[] = {
-    "libonefile_launcher.a", "libonefile_paths.a", "libonefile_platform.a",
+    "libonefile_launcher.a", "libonefile_paths.a",   "libonefile_platform.a",
     "libonefile_runtime.a",  "libzstd_decompress.a",
 };
 inline constexpr char kit_default_icon[] = "app.ico";
 inline constexpr char kit_environment_variable[] = "ONEFILE_KIT";
 
 struct Kit {
-  std::filesystem::path dir;
-  std::string cxx;
-  std::string windres;
-  std::vector<std::string> link_flags;
-  std::vector<std::string> link_libraries;
-  std::vector<std::filesystem::path> libraries;  // absolute, kit_library_files order
-  std::filesystem::path default_icon;
+    std::filesystem::path dir;
+    std::string cxx;
+    std::string windres;
+    std::vector<std::string> link_flags;
+    std::vector<std::string> link_libraries;
+    std::vector<std::filesystem::path> libraries;  // absolute, kit_library_files order
+    std::filesystem::path default_icon;
 };
 
 // The kit folder: option (--kit) if given, else $ONEFILE_KIT, else

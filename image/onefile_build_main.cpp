@@ -37,130 +37,130 @@ constexpr int exit_failure_code = 2;
 constexpr char linked_image_file[] = "image.exe";
 
 int fail(const std::string& message) {
-  std::fprintf(stderr, "onefile-build: error: %s\n", message.c_str());
-  return exit_failure_code;
+    std::fprintf(stderr, "onefile-build: error: %s\n", message.c_str());
+    return exit_failure_code;
 }
 
 // A fresh folder under the system's temporary folder for the generated
 // sources and objects; main removes it whether the build worked or not.
 bool make_work_folder(fs::path& folder, std::string& error) {
-  std::error_code code;
-  const fs::path base = fs::temp_directory_path(code);
-  if (code) {
-    error = "no temporary folder: " + code.message();
+    std::error_code code;
+    const fs::path base = fs::temp_directory_path(code);
+    if (code) {
+        error = "no temporary folder: " + code.message();
+        return false;
+    }
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        folder = base / ("onefile-build-" + std::to_string(onefile_process_id()) + "-" + std::to_string(attempt));
+        if (fs::create_directory(folder, code)) return true;
+        if (code) break;
+    }
+    error = "cannot create a work folder in '" + base.string() + "'" + (code ? ": " + code.message() : "");
     return false;
-  }
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    folder = base / ("onefile-build-" + std::to_string(onefile_process_id()) + "-" + std::to_string(attempt));
-    if (fs::create_directory(folder, code)) return true;
-    if (code) break;
-  }
-  error = "cannot create a work folder in '" + base.string() + "'" + (code ? ": " + code.message() : "");
-  return false;
 }
 
 // The icon goes into the payload too. One inside the application folder is
 // already there; one from elsewhere is added at the top level by its name.
 bool icon_payload_entry(const fs::path& app_dir, const fs::path& icon, std::vector<ExtraFile>& extra,
                         std::string& error) {
-  std::error_code code;
-  const fs::path relative = fs::weakly_canonical(icon, code).lexically_relative(fs::weakly_canonical(app_dir, code));
-  if (!code && !relative.empty() && *relative.begin() != ".." && relative.is_relative()) return true;
-  ExtraFile file;
-  file.source = icon;
-  if (!utf8_to_utf16(icon.filename().string(), file.name)) {
-    error = "icon file name '" + icon.filename().string() + "' is not valid UTF-8";
-    return false;
-  }
-  extra.push_back(std::move(file));
-  return true;
+    std::error_code code;
+    const fs::path relative = fs::weakly_canonical(icon, code).lexically_relative(fs::weakly_canonical(app_dir, code));
+    if (!code && !relative.empty() && *relative.begin() != ".." && relative.is_relative()) return true;
+    ExtraFile file;
+    file.source = icon;
+    if (!utf8_to_utf16(icon.filename().string(), file.name)) {
+        error = "icon file name '" + icon.filename().string() + "' is not valid UTF-8";
+        return false;
+    }
+    extra.push_back(std::move(file));
+    return true;
 }
 
 bool make_block(const BuildOptions& options, const fs::path& icon, std::vector<unsigned char>& block,
                 std::string& error) {
-  if (!options.payload_block.empty()) return read_file(options.payload_block, block, error);
-  PackRequest request;
-  request.app_dir = options.app_dir;
-  request.app_library = options.app_library;
-  request.level = options.level;
-  if (!icon_payload_entry(request.app_dir, icon, request.extra_files, error)) return false;
-  PackResult result;
-  if (!pack_app_folder(request, result, error)) return false;
-  block = std::move(result.block);
-  return true;
+    if (!options.payload_block.empty()) return read_file(options.payload_block, block, error);
+    PackRequest request;
+    request.app_dir = options.app_dir;
+    request.app_library = options.app_library;
+    request.level = options.level;
+    if (!icon_payload_entry(request.app_dir, icon, request.extra_files, error)) return false;
+    PackResult result;
+    if (!pack_app_folder(request, result, error)) return false;
+    block = std::move(result.block);
+    return true;
 }
 
 bool write_sources(const fs::path& work, const std::vector<unsigned char>& block, const BuildTexts& texts,
                    const IconImages& images, std::string& error) {
-  if (!write_file(work / payload_block_file, block, error) ||
-      !write_file(work / payload_source_file, payload_assembly(block.size()), error) ||
-      !write_file(work / constants_source_file, constants_assembly(texts), error) ||
-      !write_file(work / version_file, version_resource(texts), error) ||
-      !write_file(work / manifest_file, manifest_text(), error) ||
-      !write_file(work / icon_group_file, icon_group(images), error) ||
-      !write_file(work / "resources.rc", resource_script(), error)) {
-    return false;
-  }
-  for (std::size_t i = 0; i < images.size(); ++i) {
-    if (!write_file(work / icon_image_file(i), images[i].png, error)) return false;
-  }
-  return true;
+    if (!write_file(work / payload_block_file, block, error) ||
+        !write_file(work / payload_source_file, payload_assembly(block.size()), error) ||
+        !write_file(work / constants_source_file, constants_assembly(texts), error) ||
+        !write_file(work / version_file, version_resource(texts), error) ||
+        !write_file(work / manifest_file, manifest_text(), error) ||
+        !write_file(work / icon_group_file, icon_group(images), error) ||
+        !write_file(work / "resources.rc", resource_script(), error)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        if (!write_file(work / icon_image_file(i), images[i].png, error)) return false;
+    }
+    return true;
 }
 
 bool place_output(const fs::path& linked, const fs::path& output, std::string& error) {
-  std::vector<unsigned char> image;
-  return read_file(linked, image, error) && write_file(output, image, error);
+    std::vector<unsigned char> image;
+    return read_file(linked, image, error) && write_file(output, image, error);
 }
 
 bool build_in(const fs::path& work, const BuildOptions& options, const Kit& kit, std::string& error) {
-  BuildTexts texts;
-  if (!make_build_texts(options.company, options.product, options.version, texts, error)) return false;
-  const fs::path icon = options.icon.empty() ? kit.default_icon : fs::path(options.icon);
-  IconImages images;
-  if (!read_icon_file(icon, images, error)) return false;
-  std::vector<unsigned char> block;
-  if (!make_block(options, icon, block, error)) return false;
-  if (!write_sources(work, block, texts, images, error)) return false;
-  for (const auto& command : image_commands(kit, linked_image_file)) {
-    if (!run_tool(command, work, options.verbose, error)) return false;
-  }
-  if (!options.save_payload_block.empty() && !write_file(options.save_payload_block, block, error)) return false;
-  return place_output(work / linked_image_file, options.output, error);
+    BuildTexts texts;
+    if (!make_build_texts(options.company, options.product, options.version, texts, error)) return false;
+    const fs::path icon = options.icon.empty() ? kit.default_icon : fs::path(options.icon);
+    IconImages images;
+    if (!read_icon_file(icon, images, error)) return false;
+    std::vector<unsigned char> block;
+    if (!make_block(options, icon, block, error)) return false;
+    if (!write_sources(work, block, texts, images, error)) return false;
+    for (const auto& command : image_commands(kit, linked_image_file)) {
+        if (!run_tool(command, work, options.verbose, error)) return false;
+    }
+    if (!options.save_payload_block.empty() && !write_file(options.save_payload_block, block, error)) return false;
+    return place_output(work / linked_image_file, options.output, error);
 }
 
 bool check_output_folder(const fs::path& output, std::string& error) {
-  std::error_code code;
-  const fs::path parent = fs::absolute(output, code).parent_path();
-  if (code || !fs::is_directory(parent, code)) {
-    error = "the folder of --output '" + output.string() + "' does not exist";
-    return false;
-  }
-  if (fs::is_directory(output, code)) {
-    error = "--output '" + output.string() + "' is a folder";
-    return false;
-  }
-  return true;
+    std::error_code code;
+    const fs::path parent = fs::absolute(output, code).parent_path();
+    if (code || !fs::is_directory(parent, code)) {
+        error = "the folder of --output '" + output.string() + "' does not exist";
+        return false;
+    }
+    if (fs::is_directory(output, code)) {
+        error = "--output '" + output.string() + "' is a folder";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  BuildOptions options;
-  std::string error;
-  if (!parse_build_options(arguments, options, error)) return fail(error);
-  if (options.help) {
-    std::fputs(build_help_text().c_str(), stdout);
-    return 0;
-  }
-  if (!check_output_folder(options.output, error)) return fail(error);
-  fs::path kit_dir;
-  Kit kit;
-  if (!locate_kit(options.kit, kit_dir, error) || !load_kit(kit_dir, kit, error)) return fail(error);
-  fs::path work;
-  if (!make_work_folder(work, error)) return fail(error);
-  const bool built = build_in(work, options, kit, error);
-  std::error_code ignored;
-  fs::remove_all(work, ignored);
-  return built ? 0 : fail(error);
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    BuildOptions options;
+    std::string error;
+    if (!parse_build_options(arguments, options, error)) return fail(error);
+    if (options.help) {
+        std::fputs(build_help_text().c_str(), stdout);
+        return 0;
+    }
+    if (!check_output_folder(options.output, error)) return fail(error);
+    fs::path kit_dir;
+    Kit kit;
+    if (!locate_kit(options.kit, kit_dir, error) || !load_kit(kit_dir, kit, error)) return fail(error);
+    fs::path work;
+    if (!make_work_folder(work, error)) return fail(error);
+    const bool built = build_in(work, options, kit, error);
+    std::error_code ignored;
+    fs::remove_all(work, ignored);
+    return built ? 0 : fail(error);
 }

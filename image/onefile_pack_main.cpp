@@ -13,8 +13,8 @@ namespace {
 constexpr int exit_failure_code = 2;
 
 int fail(const std::string& message) {
-  std::fprintf(stderr, "onefile-pack: error: %s\n", message.c_str());
-  return exit_failure_code;
+    std::fprintf(stderr, "onefile-pack: error: %s\n", message.c_str());
+    return exit_failure_code;
 }
 
 constexpr char help_text[] = R"(Usage: onefile-pack --app-dir DIR --output BLOCK [options]
@@ -34,27 +34,27 @@ Exit status: 0 on success, 2 on any error (one line on standard error).
 }  // namespace
 
 int main(int argc, char** argv) {
-  PackRequest request;
-  std::string output;
-  std::string error;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (name == "--help" || name == "-h") {
-      std::fputs(help_text, stdout);
-      return 0;
+    PackRequest request;
+    std::string output;
+    std::string error;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            std::fputs(help_text, stdout);
+            return 0;
+        }
+        if (name != "--app-dir" && name != "--output" && name != "--app-library" && name != "--level") {
+            return fail("unknown argument '" + name + "'; see onefile-pack --help");
+        }
+        if (i + 1 == argc) return fail(name + " needs a value");
+        const std::string value = argv[++i];
+        if (name == "--app-dir") request.app_dir = value;
+        if (name == "--output") output = value;
+        if (name == "--app-library") request.app_library = value;
+        if (name == "--level" && !parse_level(value, request.level, error)) return fail(error);
     }
-    if (name != "--app-dir" && name != "--output" && name != "--app-library" && name != "--level") {
-      return fail("unknown argument '" + name + "'; see onefile-pack --help");
-    }
-    if (i + 1 == argc) return fail(name + " needs a value");
-    const std::string value = argv[++i];
-    if (name == "--app-dir") request.app_dir = value;
-    if (name == "--output") output = value;
-    if (name == "--app-library") request.app_library = value;
-    if (name == "--level" && !parse_level(value, request.level, error)) return fail(error);
-  }
-  if (request.app_dir.empty() || output.empty()) return fail("--app-dir and --output are required");
-  PackResult result;
-  if (!pack_app_folder(request, result, error) || !write_file(output, result.block, error)) return fail(error);
-  return 0;
+    if (request.app_dir.empty() || output.empty()) return fail("--app-dir and --output are required");
+    PackResult result;
+    if (!pack_app_folder(request, result, error) || !write_file(output, result.block, error)) return fail(error);
+    return 0;
 }

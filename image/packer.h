@@ -17,21 +17,21 @@
 #include "image/frame_compressor.h"
 
 struct ExtraFile {
-  std::u16string name;           // archive name
-  std::filesystem::path source;
+    std::u16string name;  // archive name
+    std::filesystem::path source;
 };
 
 struct PackRequest {
-  std::filesystem::path app_dir;
-  std::string app_library;       // UTF-8 name at the top level; "" picks the only DLL exporting run_code
-  int level = default_compression_level;
-  std::vector<ExtraFile> extra_files;
+    std::filesystem::path app_dir;
+    std::string app_library;  // UTF-8 name at the top level; "" picks the only DLL exporting run_code
+    int level = default_compression_level;
+    std::vector<ExtraFile> extra_files;
 };
 
 struct PackResult {
-  std::vector<unsigned char> block;
-  std::uint64_t archive_size = 0;
-  std::uint64_t entry_count = 0;
+    std::vector<unsigned char> block;
+    std::uint64_t archive_size = 0;
+    std::uint64_t entry_count = 0;
 };
 
 bool pack_app_folder(const PackRequest& request, PackResult& result, std::string& error);

@@ -9,14 +9,14 @@
 #include <string>
 
 struct PackingProgress {
-  bool enabled = false;
-  bool shown = false;  // a line is on the screen and needs its newline
-  std::chrono::steady_clock::time_point start{};
-  std::chrono::steady_clock::time_point last{};
-  std::uint64_t files_total = 0;
-  std::uint64_t files_done = 0;
-  std::uint64_t bytes_in = 0;
-  std::uint64_t bytes_out = 0;
+    bool enabled = false;
+    bool shown = false;  // a line is on the screen and needs its newline
+    std::chrono::steady_clock::time_point start{};
+    std::chrono::steady_clock::time_point last{};
+    std::uint64_t files_total = 0;
+    std::uint64_t files_done = 0;
+    std::uint64_t bytes_in = 0;
+    std::uint64_t bytes_out = 0;
 };
 
 // enabled: standard error is a terminal.

@@ -18,54 +18,54 @@
 namespace {
 
 std::string command_text(const std::vector<std::string>& argv) {
-  std::string text;
-  for (const auto& arg : argv) text += (text.empty() ? "" : " ") + arg;
-  return text;
+    std::string text;
+    for (const auto& arg : argv) text += (text.empty() ? "" : " ") + arg;
+    return text;
 }
 
 #ifdef _WIN32
 
 // Quotes one argument so that CommandLineToArgvW gives it back unchanged.
 std::wstring quoted_argument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  std::size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
     }
-    out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(2 * backslashes, L'\\');
-  out += L'"';
-  return out;
+    out.append(2 * backslashes, L'\\');
+    out += L'"';
+    return out;
 }
 
 bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem::path& folder, int& status,
                     std::string& error) {
-  std::wstring line;
-  for (const auto& arg : argv) {
-    if (!line.empty()) line += L' ';
-    line += quoted_argument(std::filesystem::path(arg).wstring());
-  }
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE /* bInheritHandles */, 0, nullptr,
-                      folder.wstring().c_str(), &startup, &process)) {
-    error = "cannot start '" + argv[0] + "' (Windows error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 1;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  status = static_cast<int>(code);
-  return true;
+    std::wstring line;
+    for (const auto& arg : argv) {
+        if (!line.empty()) line += L' ';
+        line += quoted_argument(std::filesystem::path(arg).wstring());
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE /* bInheritHandles */, 0, nullptr,
+                        folder.wstring().c_str(), &startup, &process)) {
+        error = "cannot start '" + argv[0] + "' (Windows error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    status = static_cast<int>(code);
+    return true;
 }
 
 #else
@@ -74,54 +74,54 @@ bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem:
 // start" is told apart from a tool that ran and failed.
 bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem::path& folder, int& status,
                     std::string& error) {
-  std::vector<char*> vector;
-  for (const auto& arg : argv) vector.push_back(const_cast<char*>(arg.c_str()));
-  vector.push_back(nullptr);
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) {
-    error = std::string("cannot create a pipe: ") + std::strerror(errno);
-    return false;
-  }
-  const pid_t child = fork();
-  if (child < 0) {
-    error = std::string("cannot start a process: ") + std::strerror(errno);
-    close(report[0]);
-    close(report[1]);
-    return false;
-  }
-  if (child == 0) {
-    close(report[0]);
-    int failure = 0;
-    if (chdir(folder.c_str()) != 0) {
-      failure = errno;
-    } else {
-      execvp(vector[0], vector.data());
-      failure = errno;
+    std::vector<char*> vector;
+    for (const auto& arg : argv) vector.push_back(const_cast<char*>(arg.c_str()));
+    vector.push_back(nullptr);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        error = std::string("cannot create a pipe: ") + std::strerror(errno);
+        return false;
     }
-    ssize_t ignored = write(report[1], &failure, sizeof failure);
-    (void)ignored;
-    _exit(127);
-  }
-  close(report[1]);
-  int failure = 0;
-  ssize_t got;
-  do {
-    got = read(report[0], &failure, sizeof failure);
-  } while (got < 0 && errno == EINTR);
-  close(report[0]);
-  int wait_status = 0;
-  while (waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
-  }
-  if (got == static_cast<ssize_t>(sizeof failure)) {
-    error = "cannot start '" + argv[0] + "': " + std::strerror(failure);
-    return false;
-  }
-  if (WIFSIGNALED(wait_status)) {
-    error = "'" + argv[0] + "' was killed by signal " + std::to_string(WTERMSIG(wait_status));
-    return false;
-  }
-  status = WEXITSTATUS(wait_status);
-  return true;
+    const pid_t child = fork();
+    if (child < 0) {
+        error = std::string("cannot start a process: ") + std::strerror(errno);
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        close(report[0]);
+        int failure = 0;
+        if (chdir(folder.c_str()) != 0) {
+            failure = errno;
+        } else {
+            execvp(vector[0], vector.data());
+            failure = errno;
+        }
+        ssize_t ignored = write(report[1], &failure, sizeof failure);
+        (void)ignored;
+        _exit(127);
+    }
+    close(report[1]);
+    int failure = 0;
+    ssize_t got;
+    do {
+        got = read(report[0], &failure, sizeof failure);
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    int wait_status = 0;
+    while (waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    if (got == static_cast<ssize_t>(sizeof failure)) {
+        error = "cannot start '" + argv[0] + "': " + std::strerror(failure);
+        return false;
+    }
+    if (WIFSIGNALED(wait_status)) {
+        error = "'" + argv[0] + "' was killed by signal " + std::to_string(WTERMSIG(wait_status));
+        return false;
+    }
+    status = WEXITSTATUS(wait_status);
+    return true;
 }
 
 #endif
@@ -130,33 +130,33 @@ bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem:
 
 bool run_tool(const std::vector<std::string>& argv, const std::filesystem::path& folder, bool verbose,
               std::string& error) {
-  if (verbose) std::fprintf(stderr, "onefile-build: running %s\n", command_text(argv).c_str());
-  int status = 0;
-  if (!start_and_wait(argv, folder, status, error)) return false;
-  if (status != 0) {
-    error = "'" + argv[0] + "' failed with exit code " + std::to_string(status) + ": " + command_text(argv);
-    return false;
-  }
-  return true;
+    if (verbose) std::fprintf(stderr, "onefile-build: running %s\n", command_text(argv).c_str());
+    int status = 0;
+    if (!start_and_wait(argv, folder, status, error)) return false;
+    if (status != 0) {
+        error = "'" + argv[0] + "' failed with exit code " + std::to_string(status) + ": " + command_text(argv);
+        return false;
+    }
+    return true;
 }
 
 std::vector<std::vector<std::string>> image_commands(const Kit& kit, const std::string& output_name) {
-  std::vector<std::vector<std::string>> commands;
-  commands.push_back({kit.cxx, "-c", payload_source_file, "-o", "payload.o"});
-  commands.push_back({kit.cxx, "-c", constants_source_file, "-o", "constants.o"});
-  commands.push_back({kit.windres, "--input", "resources.rc", "--input-format=rc", "--output", "resources.o",
-                      "--output-format=coff"});
-  std::vector<std::string> link = {kit.cxx};
-  link.insert(link.end(), kit.link_flags.begin(), kit.link_flags.end());
-  // Stripped: a symbol table would lie after the last section.
-  link.push_back("-s");
-  link.insert(link.end(), {"-o", output_name, "payload.o", "constants.o", "resources.o"});
-  // The runtime's entry calls wWinMain in the launcher library, which calls
-  // back into the runtime: one group resolves the cycle.
-  link.push_back("-Wl,--start-group");
-  for (const auto& library : kit.libraries) link.push_back(library.string());
-  link.insert(link.end(), kit.link_libraries.begin(), kit.link_libraries.end());
-  link.push_back("-Wl,--end-group");
-  commands.push_back(link);
-  return commands;
+    std::vector<std::vector<std::string>> commands;
+    commands.push_back({kit.cxx, "-c", payload_source_file, "-o", "payload.o"});
+    commands.push_back({kit.cxx, "-c", constants_source_file, "-o", "constants.o"});
+    commands.push_back({kit.windres, "--input", "resources.rc", "--input-format=rc", "--output", "resources.o",
+                        "--output-format=coff"});
+    std::vector<std::string> link = {kit.cxx};
+    link.insert(link.end(), kit.link_flags.begin(), kit.link_flags.end());
+    // Stripped: a symbol table would lie after the last section.
+    link.push_back("-s");
+    link.insert(link.end(), {"-o", output_name, "payload.o", "constants.o", "resources.o"});
+    // The runtime's entry calls wWinMain in the launcher library, which calls
+    // back into the runtime: one group resolves the cycle.
+    link.push_back("-Wl,--start-group");
+    for (const auto& library : kit.libraries) link.push_back(library.string());
+    link.insert(link.end(), kit.link_libraries.begin(), kit.link_libraries.end());
+    link.push_back("-Wl,--end-group");
+    commands.push_back(link);
+    return commands;
 }

@@ -45,7 +45,9 @@ void end_child_in_slot() {
 // cannot handle paths beyond 260 units and has been seen to misbehave there
 // (deleting elsewhere than asked). Links inside the directory are removed,
 // never followed, so the application cannot steer the deletion outside it.
-void request_deletion() { sys.remove_directory_tree(extraction_directory); }
+void request_deletion() {
+    sys.remove_directory_tree(extraction_directory);
+}
 
 bool directory_still_there() {
     DWORD attributes = sys.GetFileAttributesW(extraction_directory);
@@ -68,7 +70,9 @@ void take_deletion_turn() {
     while (InterlockedCompareExchange(&deletion_busy, 1, 0) != 0) Sleep(1);
 }
 
-void end_deletion_turn() { InterlockedExchange(&deletion_busy, 0); }
+void end_deletion_turn() {
+    InterlockedExchange(&deletion_busy, 0);
+}
 
 }  // namespace
 
@@ -80,9 +84,13 @@ void cleanup_on_exit() {
     end_deletion_turn();
 }
 
-bool console_event_arrived() { return InterlockedCompareExchange(&console_event_seen, 0, 0) != 0; }
+bool console_event_arrived() {
+    return InterlockedCompareExchange(&console_event_seen, 0, 0) != 0;
+}
 
-void forget_console_event() { InterlockedExchange(&console_event_seen, 0); }
+void forget_console_event() {
+    InterlockedExchange(&console_event_seen, 0);
+}
 
 BOOL WINAPI console_control_handler(DWORD type) {
     switch (type) {

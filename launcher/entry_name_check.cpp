@@ -13,7 +13,9 @@ bool is_separator(wchar_t unit) {
     return unit == L'\\' || unit == L'/';
 }
 
-wchar_t ascii_upper(wchar_t unit) { return unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - 32) : unit; }
+wchar_t ascii_upper(wchar_t unit) {
+    return unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - 32) : unit;
+}
 
 bool matches_ignoring_case(const wchar_t* text, std::size_t length, const wchar_t* upper_word) {
     std::size_t i = 0;

@@ -56,7 +56,9 @@ bool directory_is_cached(const wchar_t* path) {
     return false;
 }
 
-bool is_drive_designator(const wchar_t* path) { return path[0] != L'\0' && path[1] == L':' && path[2] == L'\0'; }
+bool is_drive_designator(const wchar_t* path) {
+    return path[0] != L'\0' && path[1] == L':' && path[2] == L'\0';
+}
 
 // ---- the directory walk ----------------------------------------------------------
 
@@ -136,7 +138,9 @@ bool ensure_directory(const wchar_t* path) {
     return exists;
 }
 
-std::size_t directory_cache_size() { return directory_cache_count; }
+std::size_t directory_cache_size() {
+    return directory_cache_count;
+}
 
 const wchar_t* directory_cache_entry(std::size_t index) {
     return index < directory_cache_count ? directory_cache[index] : nullptr;

@@ -41,7 +41,9 @@ char* system_text_for(unsigned long code) {
 
 // "%ld" shows the code as a signed 32-bit number, as the system's own tools do
 // for codes with the top bit set.
-long signed_code(unsigned long code) { return static_cast<long>(code); }
+long signed_code(unsigned long code) {
+    return static_cast<long>(code);
+}
 
 }  // namespace
 

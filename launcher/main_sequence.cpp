@@ -23,8 +23,8 @@ namespace {
 constexpr const wchar_t* extraction_directory_spec = L"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
 constexpr DWORD query_and_read_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
 constexpr std::size_t other_image_capacity = 2048;
-constexpr DWORD application_search_flags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
-                                           LOAD_LIBRARY_SEARCH_SYSTEM32;  // 0x0D00
+constexpr DWORD application_search_flags =
+    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32;  // 0x0D00
 
 using RunCode = int (*)(int, wchar_t**, const wchar_t*);
 

@@ -31,8 +31,7 @@ constinit ZSTD_inBuffer input = {nullptr, 0, 0};
 constinit std::uint64_t calls_made = 0;
 
 bool magic_matches(const unsigned char* block, std::uint64_t size) {
-    return size >= payload_format::magic_size &&
-           memcmp(block, payload_format::magic, payload_format::magic_size) == 0;
+    return size >= payload_format::magic_size && memcmp(block, payload_format::magic, payload_format::magic_size) == 0;
 }
 
 // Refills the drained window from the decompressor, always offering all of it.
@@ -50,7 +49,9 @@ bool refill_window() {
 
 }  // namespace
 
-void open() { open_block(onefile_payload_block, PAYLOAD_SIZE); }
+void open() {
+    open_block(onefile_payload_block, PAYLOAD_SIZE);
+}
 
 void open_block(const unsigned char* block, std::uint64_t size) {
     // The magic is checked before anything is allocated: a launcher without a
@@ -102,6 +103,8 @@ void close() {
     read_position = 0;
 }
 
-std::uint64_t decompression_calls() { return calls_made; }
+std::uint64_t decompression_calls() {
+    return calls_made;
+}
 
 }  // namespace PayloadReader

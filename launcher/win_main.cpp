@@ -5,4 +5,6 @@
 
 #include "launcher/main_sequence.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return run_main_sequence(__argc, __wargv); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    return run_main_sequence(__argc, __wargv);
+}

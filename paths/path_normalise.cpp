@@ -121,4 +121,6 @@ void shorten_directory_part(wchar_t* path, std::size_t capacity) {
     free(last_component);
 }
 
-DWORD last_error() { return GetLastError(); }
+DWORD last_error() {
+    return GetLastError();
+}

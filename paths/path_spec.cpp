@@ -78,11 +78,17 @@ struct Output {
     std::size_t capacity;
 };
 
-wchar_t* output_end(const Output& out) { return out.text + out.used; }
-std::size_t output_room(const Output& out) { return out.capacity - out.used; }
+wchar_t* output_end(const Output& out) {
+    return out.text + out.used;
+}
+std::size_t output_room(const Output& out) {
+    return out.capacity - out.used;
+}
 
 // After a value was written at the end, take it into the expansion.
-void take_appended_text(Output& out) { out.used += wide_length_within(output_end(out), output_room(out)); }
+void take_appended_text(Output& out) {
+    out.used += wide_length_within(output_end(out), output_room(out));
+}
 
 void append_value(Output& out, const wchar_t* value) {
     wide_append(output_end(out), value, output_room(out));
@@ -100,7 +106,9 @@ void strip_trailing_backslashes(Output& out) {
     while (out.used > 0 && out.text[out.used - 1] == L'\\') out.text[--out.used] = 0;
 }
 
-wchar_t ascii_upper(wchar_t unit) { return (unit >= L'a' && unit <= L'z') ? unit - (L'a' - L'A') : unit; }
+wchar_t ascii_upper(wchar_t unit) {
+    return (unit >= L'a' && unit <= L'z') ? unit - (L'a' - L'A') : unit;
+}
 
 bool same_name_ignoring_ascii_case(const wchar_t* left, const wchar_t* right) {
     for (;; ++left, ++right) {
@@ -197,8 +205,12 @@ std::uint64_t system_time_as_filetime() {
     return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
-std::uint32_t low_half(std::uint64_t value) { return static_cast<std::uint32_t>(value); }
-std::uint32_t high_half(std::uint64_t value) { return static_cast<std::uint32_t>(value >> 32); }
+std::uint32_t low_half(std::uint64_t value) {
+    return static_cast<std::uint32_t>(value);
+}
+std::uint32_t high_half(std::uint64_t value) {
+    return static_cast<std::uint32_t>(value >> 32);
+}
 
 void make_random_tag(wchar_t out[random_tag_capacity]) {
     LARGE_INTEGER counter;
@@ -214,9 +226,12 @@ void make_random_tag(wchar_t out[random_tag_capacity]) {
 
 const char* generated_variable(Placeholder placeholder) {
     switch (placeholder) {
-        case Placeholder::random: return random_variable;
-        case Placeholder::time_us: return time_us_variable;
-        default: return start_variable;
+        case Placeholder::random:
+            return random_variable;
+        case Placeholder::time_us:
+            return time_us_variable;
+        default:
+            return start_variable;
     }
 }
 
@@ -232,9 +247,15 @@ void append_generated(Output& out, Placeholder placeholder) {
     }
     wchar_t text[number_capacity];
     switch (placeholder) {
-        case Placeholder::random: make_random_tag(text); break;
-        case Placeholder::time_us: time_us_text(system_time_as_filetime(), text); break;
-        default: time_text(system_time_as_filetime(), text); break;
+        case Placeholder::random:
+            make_random_tag(text);
+            break;
+        case Placeholder::time_us:
+            time_us_text(system_time_as_filetime(), text);
+            break;
+        default:
+            time_text(system_time_as_filetime(), text);
+            break;
     }
     env_write(variable, text);
     append_value(out, text);
@@ -253,21 +274,37 @@ bool append_placeholder(Output& out, Placeholder placeholder) {
             if (!append_temp_folder(out)) return false;
             strip_trailing_backslashes(out);
             return true;
-        case Placeholder::program: append_user_value(out, program_path(), "program path"); return true;
+        case Placeholder::program:
+            append_user_value(out, program_path(), "program path");
+            return true;
         case Placeholder::program_base:
-        case Placeholder::program_dir: return append_program_part(out, placeholder);
-        case Placeholder::pid: append_parent_id(out); return true;
-        case Placeholder::home: return append_folder(out, CSIDL_PROFILE);
-        case Placeholder::cache_dir: return append_folder(out, CSIDL_LOCAL_APPDATA);
-        case Placeholder::company: append_value(out, onefile_company_name); return true;
-        case Placeholder::product: append_value(out, onefile_product_name); return true;
+        case Placeholder::program_dir:
+            return append_program_part(out, placeholder);
+        case Placeholder::pid:
+            append_parent_id(out);
+            return true;
+        case Placeholder::home:
+            return append_folder(out, CSIDL_PROFILE);
+        case Placeholder::cache_dir:
+            return append_folder(out, CSIDL_LOCAL_APPDATA);
+        case Placeholder::company:
+            append_value(out, onefile_company_name);
+            return true;
+        case Placeholder::product:
+            append_value(out, onefile_product_name);
+            return true;
         case Placeholder::version:
         case Placeholder::file_version:
-        case Placeholder::product_version: append_value(out, onefile_version_text); return true;
+        case Placeholder::product_version:
+            append_value(out, onefile_version_text);
+            return true;
         case Placeholder::random:
         case Placeholder::time_us:
-        case Placeholder::time: append_generated(out, placeholder); return true;
-        case Placeholder::unknown: return false;
+        case Placeholder::time:
+            append_generated(out, placeholder);
+            return true;
+        case Placeholder::unknown:
+            return false;
     }
     return false;
 }

@@ -39,7 +39,9 @@ std::size_t wide_length_within(const wchar_t* text, std::size_t limit) {
     return length;
 }
 
-bool wide_fits(const wchar_t* text, std::size_t capacity) { return wide_length_within(text, capacity) < capacity; }
+bool wide_fits(const wchar_t* text, std::size_t capacity) {
+    return wide_length_within(text, capacity) < capacity;
+}
 
 void wide_copy(wchar_t* destination, const wchar_t* source, std::size_t capacity) {
     if (copy_within(destination, source, capacity) != CopyResult::done) abort();

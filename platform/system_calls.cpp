@@ -19,18 +19,24 @@ BOOL WINAPI real_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD writte
 BOOL WINAPI real_CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
     return CreateDirectoryW(path, security);
 }
-HANDLE WINAPI real_OpenProcess(DWORD access, BOOL inherit, DWORD id) { return OpenProcess(access, inherit, id); }
+HANDLE WINAPI real_OpenProcess(DWORD access, BOOL inherit, DWORD id) {
+    return OpenProcess(access, inherit, id);
+}
 DWORD WINAPI real_K32GetModuleFileNameExW(HANDLE process, HMODULE module, LPWSTR name, DWORD size) {
     return K32GetModuleFileNameExW(process, module, name, size);
 }
 DWORD WINAPI real_GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size) {
     return GetModuleFileNameW(module, name, size);
 }
-DWORD WINAPI real_GetShortPathNameW(LPCWSTR path, LPWSTR out, DWORD size) { return GetShortPathNameW(path, out, size); }
+DWORD WINAPI real_GetShortPathNameW(LPCWSTR path, LPWSTR out, DWORD size) {
+    return GetShortPathNameW(path, out, size);
+}
 DWORD WINAPI real_GetFullPathNameW(LPCWSTR path, DWORD size, LPWSTR out, LPWSTR* part) {
     return GetFullPathNameW(path, size, out, part);
 }
-DWORD WINAPI real_GetTempPathW(DWORD size, LPWSTR out) { return GetTempPathW(size, out); }
+DWORD WINAPI real_GetTempPathW(DWORD size, LPWSTR out) {
+    return GetTempPathW(size, out);
+}
 FinalPathFunction real_find_final_path_function() {
     // Looked up on every call: older systems lack the function.
     HMODULE kernel = GetModuleHandleA("Kernel32.dll");
@@ -47,33 +53,69 @@ BOOL WINAPI real_CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECU
     return CreateProcessW(application, command_line, process_security, thread_security, inherit, flags, environment,
                           directory, startup, info);
 }
-DWORD WINAPI real_WaitForSingleObject(HANDLE handle, DWORD ms) { return WaitForSingleObject(handle, ms); }
-BOOL WINAPI real_GetExitCodeProcess(HANDLE process, LPDWORD code) { return GetExitCodeProcess(process, code); }
-BOOL WINAPI real_TerminateProcess(HANDLE process, UINT code) { return TerminateProcess(process, code); }
-DWORD WINAPI real_GetFileAttributesW(LPCWSTR path) { return GetFileAttributesW(path); }
-void WINAPI real_Sleep(DWORD ms) { Sleep(ms); }
-LPWSTR* WINAPI real_CommandLineToArgvW(LPCWSTR line, int* count) { return CommandLineToArgvW(line, count); }
-LPWSTR WINAPI real_GetCommandLineW() { return GetCommandLineW(); }
+DWORD WINAPI real_WaitForSingleObject(HANDLE handle, DWORD ms) {
+    return WaitForSingleObject(handle, ms);
+}
+BOOL WINAPI real_GetExitCodeProcess(HANDLE process, LPDWORD code) {
+    return GetExitCodeProcess(process, code);
+}
+BOOL WINAPI real_TerminateProcess(HANDLE process, UINT code) {
+    return TerminateProcess(process, code);
+}
+DWORD WINAPI real_GetFileAttributesW(LPCWSTR path) {
+    return GetFileAttributesW(path);
+}
+void WINAPI real_Sleep(DWORD ms) {
+    Sleep(ms);
+}
+LPWSTR* WINAPI real_CommandLineToArgvW(LPCWSTR line, int* count) {
+    return CommandLineToArgvW(line, count);
+}
+LPWSTR WINAPI real_GetCommandLineW() {
+    return GetCommandLineW();
+}
 HRESULT WINAPI real_SHGetFolderPathW(HWND window, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
     return SHGetFolderPathW(window, csidl, token, flags, path);
 }
 DWORD WINAPI real_GetEnvironmentVariableW(LPCWSTR name, LPWSTR value, DWORD size) {
     return GetEnvironmentVariableW(name, value, size);
 }
-HANDLE WINAPI real_GetStdHandle(DWORD which) { return GetStdHandle(which); }
-BOOL WINAPI real_CloseHandle(HANDLE handle) { return CloseHandle(handle); }
+HANDLE WINAPI real_GetStdHandle(DWORD which) {
+    return GetStdHandle(which);
+}
+BOOL WINAPI real_CloseHandle(HANDLE handle) {
+    return CloseHandle(handle);
+}
 BOOL WINAPI real_DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process, LPHANDLE target,
                                  DWORD access, BOOL inherit, DWORD options) {
     return DuplicateHandle(source_process, source, target_process, target, access, inherit, options);
 }
 
 constexpr SystemCalls real_calls = {
-    real_CreateFileW,        real_WriteFile,           real_CreateDirectoryW,   real_OpenProcess,
-    real_K32GetModuleFileNameExW, real_GetModuleFileNameW, real_GetShortPathNameW, real_GetFullPathNameW,
-    real_GetTempPathW,       real_find_final_path_function, real_SetConsoleCtrlHandler, real_CreateProcessW,
-    real_WaitForSingleObject, real_GetExitCodeProcess, real_TerminateProcess, remove_directory_tree,
-    real_GetFileAttributesW, real_Sleep,               real_CommandLineToArgvW, real_GetCommandLineW,
-    real_SHGetFolderPathW,   real_GetStdHandle,        real_CloseHandle,        real_DuplicateHandle,
+    real_CreateFileW,
+    real_WriteFile,
+    real_CreateDirectoryW,
+    real_OpenProcess,
+    real_K32GetModuleFileNameExW,
+    real_GetModuleFileNameW,
+    real_GetShortPathNameW,
+    real_GetFullPathNameW,
+    real_GetTempPathW,
+    real_find_final_path_function,
+    real_SetConsoleCtrlHandler,
+    real_CreateProcessW,
+    real_WaitForSingleObject,
+    real_GetExitCodeProcess,
+    real_TerminateProcess,
+    remove_directory_tree,
+    real_GetFileAttributesW,
+    real_Sleep,
+    real_CommandLineToArgvW,
+    real_GetCommandLineW,
+    real_SHGetFolderPathW,
+    real_GetStdHandle,
+    real_CloseHandle,
+    real_DuplicateHandle,
     real_GetEnvironmentVariableW,
 };
 
@@ -81,4 +123,6 @@ constexpr SystemCalls real_calls = {
 
 constinit SystemCalls sys = real_calls;
 
-void restore_system_calls() { sys = real_calls; }
+void restore_system_calls() {
+    sys = real_calls;
+}

@@ -28,8 +28,9 @@ struct SystemCalls {
     // Looks up GetFinalPathNameByHandleW at run time; null where the system lacks it.
     FinalPathFunction (*find_final_path_function)();
     BOOL(WINAPI* SetConsoleCtrlHandler)(PHANDLER_ROUTINE, BOOL);
-    BOOL(WINAPI* CreateProcessW)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
-                                 DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+    BOOL(WINAPI* CreateProcessW)
+    (LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+     LPPROCESS_INFORMATION);
     DWORD(WINAPI* WaitForSingleObject)(HANDLE, DWORD);
     BOOL(WINAPI* GetExitCodeProcess)(HANDLE, LPDWORD);
     BOOL(WINAPI* TerminateProcess)(HANDLE, UINT);

@@ -33,7 +33,9 @@ bool starts_with(const wchar_t* text, const wchar_t* prefix) {
     return true;
 }
 
-bool is_separator(wchar_t unit) { return unit == L'\\' || unit == L'/'; }
+bool is_separator(wchar_t unit) {
+    return unit == L'\\' || unit == L'/';
+}
 
 bool is_drive_path(const wchar_t* text) {
     const wchar_t letter = static_cast<wchar_t>(text[0] | 0x20);
@@ -117,8 +119,8 @@ void remove_contents(DWORD length, int depth) {
     if (base + 2 > path_capacity) return;
     path[base] = L'*';
     path[base + 1] = 0;
-    HANDLE search = FindFirstFileExW(path, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
-                                     FIND_FIRST_EX_LARGE_FETCH);
+    HANDLE search =
+        FindFirstFileExW(path, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (is_dot_or_dot_dot(found.cFileName)) continue;

@@ -25,7 +25,9 @@ struct SplitScan {
     rt_size unit_count;
 };
 
-bool is_blank(wchar_t unit) { return unit == L' ' || unit == L'\t'; }
+bool is_blank(wchar_t unit) {
+    return unit == L' ' || unit == L'\t';
+}
 
 void put_unit(SplitScan& scan, wchar_t unit) {
     if (scan.units != nullptr) *scan.units++ = unit;

@@ -59,12 +59,18 @@ int read_count(const char*& p) {
 Directive read_directive(const char*& p, va_list* arguments) {
     Directive d;
     for (;; ++p) {
-        if (*p == '-') d.left = true;
-        else if (*p == '+') d.plus = true;
-        else if (*p == ' ') d.space = true;
-        else if (*p == '0') d.zero = true;
-        else if (*p == '#') d.alternate = true;
-        else break;
+        if (*p == '-')
+            d.left = true;
+        else if (*p == '+')
+            d.plus = true;
+        else if (*p == ' ')
+            d.space = true;
+        else if (*p == '0')
+            d.zero = true;
+        else if (*p == '#')
+            d.alternate = true;
+        else
+            break;
     }
     if (*p == '*') {
         ++p;
@@ -96,11 +102,24 @@ Directive read_directive(const char*& p, va_list* arguments) {
             d.length = p[1] == 'l' ? Length::ll : Length::l;
             p += d.length == Length::ll ? 2 : 1;
             break;
-        case 'j': d.length = Length::j; ++p; break;
-        case 'z': d.length = Length::z; ++p; break;
-        case 't': d.length = Length::t; ++p; break;
-        case 'L': d.length = Length::L; ++p; break;
-        default: break;
+        case 'j':
+            d.length = Length::j;
+            ++p;
+            break;
+        case 'z':
+            d.length = Length::z;
+            ++p;
+            break;
+        case 't':
+            d.length = Length::t;
+            ++p;
+            break;
+        case 'L':
+            d.length = Length::L;
+            ++p;
+            break;
+        default:
+            break;
     }
     d.conversion = *p;
     return d;
@@ -108,27 +127,37 @@ Directive read_directive(const char*& p, va_list* arguments) {
 
 long long read_signed(const Directive& d, va_list* arguments) {
     switch (d.length) {
-        case Length::hh: return static_cast<signed char>(va_arg(*arguments, int));
-        case Length::h: return static_cast<short>(va_arg(*arguments, int));
-        case Length::l: return va_arg(*arguments, long);
+        case Length::hh:
+            return static_cast<signed char>(va_arg(*arguments, int));
+        case Length::h:
+            return static_cast<short>(va_arg(*arguments, int));
+        case Length::l:
+            return va_arg(*arguments, long);
         case Length::ll:
         case Length::j:
         case Length::z:
-        case Length::t: return va_arg(*arguments, long long);
-        default: return va_arg(*arguments, int);
+        case Length::t:
+            return va_arg(*arguments, long long);
+        default:
+            return va_arg(*arguments, int);
     }
 }
 
 unsigned long long read_unsigned(const Directive& d, va_list* arguments) {
     switch (d.length) {
-        case Length::hh: return static_cast<unsigned char>(va_arg(*arguments, unsigned));
-        case Length::h: return static_cast<unsigned short>(va_arg(*arguments, unsigned));
-        case Length::l: return va_arg(*arguments, unsigned long);
+        case Length::hh:
+            return static_cast<unsigned char>(va_arg(*arguments, unsigned));
+        case Length::h:
+            return static_cast<unsigned short>(va_arg(*arguments, unsigned));
+        case Length::l:
+            return va_arg(*arguments, unsigned long);
         case Length::ll:
         case Length::j:
         case Length::z:
-        case Length::t: return va_arg(*arguments, unsigned long long);
-        default: return va_arg(*arguments, unsigned);
+        case Length::t:
+            return va_arg(*arguments, unsigned long long);
+        default:
+            return va_arg(*arguments, unsigned);
     }
 }
 
@@ -157,9 +186,12 @@ void format_integer(rt_sink* sink, const Directive& d, unsigned long long magnit
     char prefix[2];
     int prefix_length = 0;
     bool is_signed = d.conversion == 'd' || d.conversion == 'i';
-    if (is_signed && negative) prefix[prefix_length++] = '-';
-    else if (is_signed && d.plus) prefix[prefix_length++] = '+';
-    else if (is_signed && d.space) prefix[prefix_length++] = ' ';
+    if (is_signed && negative)
+        prefix[prefix_length++] = '-';
+    else if (is_signed && d.plus)
+        prefix[prefix_length++] = '+';
+    else if (is_signed && d.space)
+        prefix[prefix_length++] = ' ';
     if (base == 16 && d.alternate && magnitude != 0) {
         prefix[prefix_length++] = '0';
         prefix[prefix_length++] = d.conversion;
@@ -237,16 +269,20 @@ bool format_directive(rt_sink* sink, const Directive& d, va_list* arguments) {
         case 'd':
         case 'i': {
             long long value = read_signed(d, arguments);
-            unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
-                                                     : static_cast<unsigned long long>(value);
+            unsigned long long magnitude =
+                value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
             format_integer(sink, d, magnitude, value < 0);
             return true;
         }
         case 'u':
         case 'o':
         case 'x':
-        case 'X': format_integer(sink, d, read_unsigned(d, arguments), false); return true;
-        case 'c': format_character(sink, d, arguments); return true;
+        case 'X':
+            format_integer(sink, d, read_unsigned(d, arguments), false);
+            return true;
+        case 'c':
+            format_character(sink, d, arguments);
+            return true;
         case 's':
             if (d.length == Length::l) {
                 format_wide_text(sink, d, va_arg(*arguments, const wchar_t*));
@@ -254,8 +290,11 @@ bool format_directive(rt_sink* sink, const Directive& d, va_list* arguments) {
                 format_narrow_text(sink, d, va_arg(*arguments, const char*));
             }
             return true;
-        case '%': put_byte(sink, '%'); return true;
-        default: return false;
+        case '%':
+            put_byte(sink, '%');
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -278,7 +317,8 @@ int rt_format(rt_sink* sink, const char* format, rt_va_list arguments) {
             put_bytes(sink, directive_start, static_cast<rt_size>(p - directive_start));
             break;
         }
-        if (!format_directive(sink, d, &rest)) put_bytes(sink, directive_start, static_cast<rt_size>(p + 1 - directive_start));
+        if (!format_directive(sink, d, &rest))
+            put_bytes(sink, directive_start, static_cast<rt_size>(p + 1 - directive_start));
     }
     va_end(rest);
     rt_size produced = sink->produced - start;

@@ -37,7 +37,9 @@ void drain_to_stream(rt_sink* sink) {
     sink->used = 0;
 }
 
-bool is_writable(const rt_stream* stream) { return stream->standard_handle != STD_INPUT_HANDLE; }
+bool is_writable(const rt_stream* stream) {
+    return stream->standard_handle != STD_INPUT_HANDLE;
+}
 
 }  // namespace
 
@@ -52,8 +54,12 @@ int rt_vfprintf(rt_stream* stream, const char* format, rt_va_list arguments) {
     }
     char chunk[rt_unbuffered_chunk_size];
     bool buffered = stream->buffer != nullptr;
-    rt_sink sink{buffered ? stream->buffer : chunk, buffered ? stream->capacity : sizeof chunk,
-                 buffered ? stream->used : 0, 0, drain_to_stream, stream};
+    rt_sink sink{buffered ? stream->buffer : chunk,
+                 buffered ? stream->capacity : sizeof chunk,
+                 buffered ? stream->used : 0,
+                 0,
+                 drain_to_stream,
+                 stream};
     bool failed_before = stream->failed;
     stream->failed = false;
     int result = rt_format(&sink, format, arguments);

@@ -104,7 +104,7 @@ struct rt_sink {
     rt_size used;
     rt_size produced;  // every byte formatted, stored or not
     void (*drain)(rt_sink* sink);
-    void* target;      // what drain writes to
+    void* target;  // what drain writes to
 };
 
 // The one formatter behind every printf-like function. Directives: flags
@@ -128,7 +128,7 @@ struct rt_stream {
     char* buffer;                   // null: unbuffered
     rt_size capacity;
     rt_size used;
-    bool failed;                    // a write has failed (stays set, like ferror)
+    bool failed;  // a write has failed (stays set, like ferror)
 };
 extern rt_stream rt_standard_input;
 extern rt_stream rt_standard_output;

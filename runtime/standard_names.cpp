@@ -45,29 +45,59 @@ using VectorFunction = wchar_t*** (*)();
 extern "C" {
 
 // ---- heap and memory ----
-void* malloc(rt_size size) { return rt_malloc(size); }
-void* calloc(rt_size count, rt_size size) { return rt_calloc(count, size); }
-void* realloc(void* block, rt_size size) { return rt_realloc(block, size); }
-void free(void* block) { rt_free(block); }
+void* malloc(rt_size size) {
+    return rt_malloc(size);
+}
+void* calloc(rt_size count, rt_size size) {
+    return rt_calloc(count, size);
+}
+void* realloc(void* block, rt_size size) {
+    return rt_realloc(block, size);
+}
+void free(void* block) {
+    rt_free(block);
+}
 
-void* memcpy(void* destination, const void* source, rt_size count) { return rt_memcpy(destination, source, count); }
-void* memmove(void* destination, const void* source, rt_size count) { return rt_memmove(destination, source, count); }
-void* memset(void* destination, int value, rt_size count) { return rt_memset(destination, value, count); }
-int memcmp(const void* left, const void* right, rt_size count) { return rt_memcmp(left, right, count); }
-rt_size strlen(const char* text) { return rt_strlen(text); }
-rt_size wcslen(const wchar_t* text) { return rt_wcslen(text); }
-int wcscmp(const wchar_t* left, const wchar_t* right) { return rt_wcscmp(left, right); }
-wchar_t* wcsrchr(const wchar_t* text, wchar_t unit) { return rt_wcsrchr(text, unit); }
+void* memcpy(void* destination, const void* source, rt_size count) {
+    return rt_memcpy(destination, source, count);
+}
+void* memmove(void* destination, const void* source, rt_size count) {
+    return rt_memmove(destination, source, count);
+}
+void* memset(void* destination, int value, rt_size count) {
+    return rt_memset(destination, value, count);
+}
+int memcmp(const void* left, const void* right, rt_size count) {
+    return rt_memcmp(left, right, count);
+}
+rt_size strlen(const char* text) {
+    return rt_strlen(text);
+}
+rt_size wcslen(const wchar_t* text) {
+    return rt_wcslen(text);
+}
+int wcscmp(const wchar_t* left, const wchar_t* right) {
+    return rt_wcscmp(left, right);
+}
+wchar_t* wcsrchr(const wchar_t* text, wchar_t unit) {
+    return rt_wcsrchr(text, unit);
+}
 
 // ---- numbers, multibyte text, character classes ----
-long wcstol(const wchar_t* text, wchar_t** end, int base) { return rt_wcstol(text, end, base); }
+long wcstol(const wchar_t* text, wchar_t** end, int base) {
+    return rt_wcstol(text, end, base);
+}
 rt_size mbstowcs(wchar_t* destination, const char* source, rt_size count) {
     return rt_mbstowcs(destination, source, count);
 }
-int iswdigit(rt_wint unit) { return rt_iswdigit(unit); }
+int iswdigit(rt_wint unit) {
+    return rt_iswdigit(unit);
+}
 
 // ---- errno ----
-int* _errno() { return &rt_errno; }
+int* _errno() {
+    return &rt_errno;
+}
 constinit ErrnoFunction __imp__errno = _errno;
 
 // ---- streams and formatted output ----
@@ -94,17 +124,27 @@ int __mingw_vsnprintf(char* buffer, rt_size capacity, const char* format, rt_va_
 int __mingw_vsprintf(char* buffer, const char* format, rt_va_list arguments) {
     return rt_vsnprintf(buffer, static_cast<rt_size>(-1), format, arguments);
 }
-int puts(const char* text) { return rt_puts(text); }
+int puts(const char* text) {
+    return rt_puts(text);
+}
 
 // ---- ending the process ----
-[[noreturn]] void exit(int code) { rt_exit(code); }
-[[noreturn]] void abort() { rt_abort(); }
+[[noreturn]] void exit(int code) {
+    rt_exit(code);
+}
+[[noreturn]] void abort() {
+    rt_abort();
+}
 
 // ---- the argument count and vector ----
 constinit int* __imp___argc = &rt_argument_count;
 constinit wchar_t*** __imp___wargv = &rt_argument_vector;
-int* __p___argc() { return &rt_argument_count; }
-wchar_t*** __p___wargv() { return &rt_argument_vector; }
+int* __p___argc() {
+    return &rt_argument_count;
+}
+wchar_t*** __p___wargv() {
+    return &rt_argument_vector;
+}
 constinit CountFunction __imp___p___argc = __p___argc;
 constinit VectorFunction __imp___p___wargv = __p___wargv;
 

@@ -49,16 +49,15 @@ TEST_P(Arguments, ReachTheApplicationUnchanged) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Arguments,
     ::testing::Values(
-        ArgumentCase{"None", {}},
-        ArgumentCase{"Plain", {L"hello", L"world"}},
+        ArgumentCase{"None", {}}, ArgumentCase{"Plain", {L"hello", L"world"}},
         ArgumentCase{"Blanks", {L"two words", L" leading", L"trailing ", L"   "}},
         ArgumentCase{"Quotes", {L"say \"hi\" now", L"\"", L"\"\"", L"a\"b", L"\"quoted\""}},
         ArgumentCase{"Backslashes", {L"C:\\dir\\", L"C:\\my dir\\", L"a\\\\b c", L"\\\\server\\share", L"\\"}},
         ArgumentCase{"BackslashesBeforeQuotes", {L"a\\\"b", L"a\\\\\"b", L"\\\"", L"x \\\\\"", L"end\\\\"}},
         ArgumentCase{"TabsAndLineBreaks", {L"tab\there", L"\t", L"line\nfeed", L"vertical\vtab"}},
-        ArgumentCase{"NonAscii", {L"gr\u00fc\u00dfe", L"\u65e5\u672c\u8a9e", L"smile \U0001F600", L"caf\u00e9 au lait"}},
-        ArgumentCase{"EmptyArguments", {L"", L"middle", L"", L"", L"end", L""}},
-        ArgumentCase{"OnlyEmpty", {L""}}),
+        ArgumentCase{"NonAscii",
+                     {L"gr\u00fc\u00dfe", L"\u65e5\u672c\u8a9e", L"smile \U0001F600", L"caf\u00e9 au lait"}},
+        ArgumentCase{"EmptyArguments", {L"", L"middle", L"", L"", L"end", L""}}, ArgumentCase{"OnlyEmpty", {L""}}),
     [](const ::testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.name); });
 
 TEST(ArgumentSpacing, RunsOfBlanksBetweenArgumentsSeparateOnly) {

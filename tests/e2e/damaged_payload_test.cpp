@@ -47,18 +47,30 @@ enum class Outcome {
 
 const char* name_of(Outcome outcome) {
     switch (outcome) {
-        case Outcome::header: return "header message";
-        case Outcome::decode: return "decode message";
-        case Outcome::unsafe_name: return "unsafe entry name message";
-        case Outcome::name_too_long: return "entry name too long message";
-        case Outcome::no_library: return "no application library message";
-        case Outcome::open_failure: return "open failure message";
-        case Outcome::unpack_failure: return "unpack failure message";
-        case Outcome::load_failure: return "load DLL message (damaged library)";
-        case Outcome::entry_point: return "entry point message (damaged library)";
-        case Outcome::runs: return "application ran";
-        case Outcome::application_end: return "damaged library ended its own way";
-        case Outcome::hung: return "hung in the damaged library";
+        case Outcome::header:
+            return "header message";
+        case Outcome::decode:
+            return "decode message";
+        case Outcome::unsafe_name:
+            return "unsafe entry name message";
+        case Outcome::name_too_long:
+            return "entry name too long message";
+        case Outcome::no_library:
+            return "no application library message";
+        case Outcome::open_failure:
+            return "open failure message";
+        case Outcome::unpack_failure:
+            return "unpack failure message";
+        case Outcome::load_failure:
+            return "load DLL message (damaged library)";
+        case Outcome::entry_point:
+            return "entry point message (damaged library)";
+        case Outcome::runs:
+            return "application ran";
+        case Outcome::application_end:
+            return "damaged library ended its own way";
+        case Outcome::hung:
+            return "hung in the damaged library";
     }
     return "?";
 }
@@ -71,7 +83,9 @@ struct Case {
 
 using Bytes = std::string;
 
-std::wstring damage_dir() { return build_path(E2E_DAMAGE_DIR); }
+std::wstring damage_dir() {
+    return build_path(E2E_DAMAGE_DIR);
+}
 
 bool read_manifest(std::vector<Case>& cases) {
     std::string text;
@@ -143,7 +157,9 @@ int files_below(const std::wstring& folder) {
     return files;
 }
 
-bool matches(const std::string& text, const char* pattern) { return std::regex_match(text, std::regex(pattern)); }
+bool matches(const std::string& text, const char* pattern) {
+    return std::regex_match(text, std::regex(pattern));
+}
 
 Outcome classify(const RunResult& r, bool ended, const std::wstring& tmp) {
     if (!ended) return Outcome::hung;
@@ -189,7 +205,9 @@ std::vector<std::wstring> names_in(const std::wstring& folder) {
     return names;
 }
 
-std::wstring drive_root_of(const std::wstring& path) { return path.substr(0, path.find(L'\\') + 1); }
+std::wstring drive_root_of(const std::wstring& path) {
+    return path.substr(0, path.find(L'\\') + 1);
+}
 
 Leftovers leftovers(const std::wstring& root, DWORD pid) {
     Leftovers left;

@@ -30,7 +30,7 @@ bool last_character_carries_four_bits(const std::wstring& text) {
 }
 
 class Environment : public ::testing::Test {
-protected:
+  protected:
     // One run with stale values for the variables the parent must renew.
     void SetUp() override {
         Launch launch = scratch.launch(probe_launcher());

@@ -18,7 +18,7 @@ struct FailureCase {
     const char* name;
     const wchar_t* launcher;  // block_launcher name
     Stream stream;
-    const char* message;      // regular expression for the whole output
+    const char* message;  // regular expression for the whole output
     bool leaves_folder;
 };
 
@@ -103,7 +103,8 @@ TEST(FailureMessageOpen, UnwritableFolderNamesTheFileOnStandardError) {
 
     const RunResult result = run(launch);
 
-    const std::string prefix = "Error, failed to open '" + to_utf8(tmp) + "\\onefile_" + std::to_string(result.pid) + "_";
+    const std::string prefix =
+        "Error, failed to open '" + to_utf8(tmp) + "\\onefile_" + std::to_string(result.pid) + "_";
     const std::string suffix = "\\probe_app.dll' for writing.\n";
     ASSERT_GT(result.err.size(), prefix.size() + suffix.size()) << result.err;
     EXPECT_EQ(result.err.substr(0, prefix.size()), prefix);

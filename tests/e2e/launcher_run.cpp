@@ -10,8 +10,8 @@ namespace {
 
 std::wstring system_error_text(DWORD code) {
     wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                   code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message = L"error " + std::to_wstring(code) + (text ? L": " + std::wstring(text) : L"");
     if (text) LocalFree(text);
     return message;
@@ -28,7 +28,9 @@ bool starts_with_ignoring_case(const std::wstring& text, const std::wstring& pre
     return text.size() >= prefix.size() && equal_ignoring_case(text.substr(0, prefix.size()), prefix);
 }
 
-std::wstring name_of_entry(const std::wstring& entry) { return entry.substr(0, entry.find(L'=', 1)); }
+std::wstring name_of_entry(const std::wstring& entry) {
+    return entry.substr(0, entry.find(L'=', 1));
+}
 
 // This process's environment without the variables the tests steer, then
 // the launch's own settings.
@@ -71,7 +73,9 @@ bool make_output_pipe(HANDLE& read_end, HANDLE& write_end) {
     return true;
 }
 
-std::wstring scratch_base() { return build_path(E2E_SCRATCH_DIR); }
+std::wstring scratch_base() {
+    return build_path(E2E_SCRATCH_DIR);
+}
 
 // Whatever is still in the job when its last handle closes is ended.
 HANDLE make_job() {
@@ -137,8 +141,8 @@ bool start(const Launch& launch, Running& running, std::wstring* error) {
         return false;
     }
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE in = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                            nullptr);
+    HANDLE in =
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -320,7 +324,9 @@ bool remove_long_tree(const std::wstring& path) {
     return RemoveDirectoryW(path.c_str());
 }
 
-bool path_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool path_exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool read_file(const std::wstring& path, std::string& bytes) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -357,4 +363,6 @@ std::wstring folder_of(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-std::wstring decimal(unsigned long value) { return std::to_wstring(value); }
+std::wstring decimal(unsigned long value) {
+    return std::to_wstring(value);
+}

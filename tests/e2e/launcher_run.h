@@ -19,10 +19,10 @@
 std::wstring build_path(const char* path);
 
 struct Launch {
-    std::wstring program;                  // lpApplicationName
-    std::optional<std::wstring> argument0; // as written on the command line; default: program
-    std::vector<std::wstring> arguments;   // quoted by quote_argument
-    std::optional<std::wstring> raw_tail;  // written after argument 0 verbatim, instead of arguments
+    std::wstring program;                   // lpApplicationName
+    std::optional<std::wstring> argument0;  // as written on the command line; default: program
+    std::vector<std::wstring> arguments;    // quoted by quote_argument
+    std::optional<std::wstring> raw_tail;   // written after argument 0 verbatim, instead of arguments
     // Set (value) or removed (nullopt) in the launcher's environment, after
     // every ZORVEK_ and PROBE_ variable of this process has been dropped.
     std::vector<std::pair<std::wstring, std::optional<std::wstring>>> environment;
@@ -69,7 +69,7 @@ RunResult run(const Launch& launch);
 // report.txt receives the probe's report. Removed at the end unless the test
 // failed (then it stays for a look).
 class Scratch {
-public:
+  public:
     Scratch();
     ~Scratch();
     Scratch(const Scratch&) = delete;
@@ -86,7 +86,7 @@ public:
     Launch launch_in_own_folder(const std::wstring& program, const std::wstring& report = L"report.txt") const;
     std::wstring current_folder() const { return root_ + L"\\cwd"; }
 
-private:
+  private:
     std::wstring root_;
     std::wstring tmp_;
 };

@@ -106,7 +106,7 @@ TEST(EntryNameLimit, NameOf1024UnitsStops) {
 // becomes the launcher's full path, and arguments that need quotation marks
 // get them. The rebuilt line holds at most 32,766 units and its terminator.
 class CommandLineLimit : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // Argument 0 as the child receives it: the launcher's module path.
         Launch probe = scratch.launch_in_own_folder(probe_launcher(), L"module.txt");

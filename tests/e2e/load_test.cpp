@@ -13,8 +13,12 @@
 
 namespace {
 
-std::wstring second_launcher() { return build_path(E2E_SECOND_LAUNCHER); }
-std::wstring second_app_folder() { return build_path(E2E_SECOND_APP_DIR); }
+std::wstring second_launcher() {
+    return build_path(E2E_SECOND_LAUNCHER);
+}
+std::wstring second_app_folder() {
+    return build_path(E2E_SECOND_APP_DIR);
+}
 
 void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value) {
     for (auto& [setting, setting_value] : launch.environment)
@@ -37,14 +41,15 @@ void expect_unpacked(const ProbeReport& report, const std::wstring& staged_folde
     ASSERT_TRUE(list_tree(staged_folder, staged));
     EXPECT_TRUE(report.listing_ok);
     TreeListing unpacked = report.extraction_folder;
-    std::erase_if(unpacked, [&](const auto& entry) {
-        return !staged.count(entry.first) && is_top_level_icon(entry.first);
-    });
+    std::erase_if(unpacked,
+                  [&](const auto& entry) { return !staged.count(entry.first) && is_top_level_icon(entry.first); });
     EXPECT_EQ(unpacked.size(), staged.size());
     EXPECT_TRUE(unpacked == staged) << "unpacked from " << to_utf8(staged_folder) << " differs";
 }
 
-bool starts_with(const std::wstring& text, const std::wstring& prefix) { return text.rfind(prefix, 0) == 0; }
+bool starts_with(const std::wstring& text, const std::wstring& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
 
 std::wstring own_folder_prefix(const std::wstring& tmp, DWORD pid) {
     return tmp + L"\\onefile_" + decimal(pid) + L"_";

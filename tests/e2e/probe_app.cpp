@@ -107,7 +107,9 @@ void wait_named_event(const std::wstring& name) {
     CloseHandle(event);
 }
 
-BOOL WINAPI swallow_control_event(DWORD) { return TRUE; }
+BOOL WINAPI swallow_control_event(DWORD) {
+    return TRUE;
+}
 
 std::wstring own_executable() {
     std::wstring path(32768, L'\0');

@@ -10,11 +10,20 @@ std::string escape_field(const std::wstring& field) {
     std::string out;
     for (const char c : to_utf8(field)) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -29,11 +38,20 @@ bool unescape_field(const std::string& field, std::wstring& out) {
         }
         if (++i == field.size()) return false;
         switch (field[i]) {
-            case '\\': bytes += '\\'; break;
-            case 't': bytes += '\t'; break;
-            case 'n': bytes += '\n'; break;
-            case 'r': bytes += '\r'; break;
-            default: return false;
+            case '\\':
+                bytes += '\\';
+                break;
+            case 't':
+                bytes += '\t';
+                break;
+            case 'n':
+                bytes += '\n';
+                break;
+            case 'r':
+                bytes += '\r';
+                break;
+            default:
+                return false;
         }
     }
     out = from_utf8(bytes);

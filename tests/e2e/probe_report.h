@@ -25,8 +25,8 @@
 
 // The variables the probe reports: the launcher's own and the one it clears.
 inline constexpr const wchar_t* probe_variables[] = {
-    L"ZORVEK_ONEFILE_PARENT",    L"ZORVEK_ONEFILE_START",  L"ZORVEK_ONEFILE_TIME_US", L"ZORVEK_ONEFILE_RANDOM",
-    L"ZORVEK_ONEFILE_DIRECTORY", L"ZORVEK_ORIGINAL_ARGV0",
+    L"ZORVEK_ONEFILE_PARENT", L"ZORVEK_ONEFILE_START",     L"ZORVEK_ONEFILE_TIME_US",
+    L"ZORVEK_ONEFILE_RANDOM", L"ZORVEK_ONEFILE_DIRECTORY", L"ZORVEK_ORIGINAL_ARGV0",
 };
 
 struct ProbeReport {

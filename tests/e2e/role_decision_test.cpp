@@ -15,12 +15,14 @@
 
 namespace {
 
-HANDLE make_event(const std::wstring& name) { return CreateEventW(nullptr, TRUE, FALSE, name.c_str()); }
+HANDLE make_event(const std::wstring& name) {
+    return CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+}
 
 // A probe launcher in the parent role whose application has reported and
 // waits to be released.
 class WaitingLauncher {
-public:
+  public:
     explicit WaitingLauncher(const Scratch& scratch, std::wstring program = probe_launcher())
         : scratch_(scratch), program_(std::move(program)) {
         static int serial = 0;
@@ -65,7 +67,7 @@ public:
     const ProbeReport& report() const { return report_; }
     std::wstring variable(const wchar_t* name) const { return reported(report_, name).value_or(L""); }
 
-private:
+  private:
     const Scratch& scratch_;
     std::wstring program_;
     std::wstring ready_name_;
@@ -138,7 +140,7 @@ TEST(RoleDecision, LiveProcessOfAnotherExecutableSelectsTheParentRole) {
 }
 
 class LiveParent : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(parent.start_and_wait()); }
 
     // Starts program as if it were parent's child, with the variables the

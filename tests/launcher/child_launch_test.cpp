@@ -37,7 +37,9 @@ LPWSTR* WINAPI split_given_arguments(LPCWSTR, int* count) {
 }
 
 const wchar_t* given_command_line = L"";
-LPWSTR WINAPI fake_GetCommandLineW() { return const_cast<LPWSTR>(given_command_line); }
+LPWSTR WINAPI fake_GetCommandLineW() {
+    return const_cast<LPWSTR>(given_command_line);
+}
 
 LPWSTR* WINAPI failing_split(LPCWSTR, int*) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -53,7 +55,9 @@ DWORD WINAPI fake_GetModuleFileNameW(HMODULE, LPWSTR path, DWORD size) {
     path[size - 1] = 0;
     return given_module_result != 0 ? given_module_result : static_cast<DWORD>(wcslen(path));
 }
-DWORD WINAPI failing_GetModuleFileNameW(HMODULE, LPWSTR, DWORD) { return 0; }
+DWORD WINAPI failing_GetModuleFileNameW(HMODULE, LPWSTR, DWORD) {
+    return 0;
+}
 
 // A log of the launch, in call order, with the handle values involved.
 const HANDLE fake_process = reinterpret_cast<HANDLE>(0x2001);
@@ -94,8 +98,8 @@ BOOL WINAPI fake_CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECU
                                 LPSECURITY_ATTRIBUTES thread_security, BOOL inherit, DWORD flags, LPVOID environment,
                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
     events.push_back("CreateProcessW");
-    create_call = {application, application,     command_line, command_line, process_security, thread_security,
-                   inherit,     flags,           environment,  directory,    *startup};
+    create_call = {application, application, command_line, command_line, process_security, thread_security,
+                   inherit,     flags,       environment,  directory,    *startup};
     info->hProcess = fake_process;
     info->hThread = fake_thread;
     info->dwProcessId = 1234;
@@ -139,17 +143,27 @@ BOOL WINAPI fake_CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
-void fake_remove_directory_tree(const wchar_t*) { events.push_back("remove_directory_tree"); }
-DWORD WINAPI gone_GetFileAttributesW(LPCWSTR) { return INVALID_FILE_ATTRIBUTES; }
+void fake_remove_directory_tree(const wchar_t*) {
+    events.push_back("remove_directory_tree");
+}
+DWORD WINAPI gone_GetFileAttributesW(LPCWSTR) {
+    return INVALID_FILE_ATTRIBUTES;
+}
 
 // Calls that must not happen on a path: end the death-test child with a code
 // the test does not expect.
-BOOL WINAPI forbidden_CloseHandle(HANDLE) { _exit(97); }
-DWORD WINAPI forbidden_WaitForSingleObject(HANDLE, DWORD) { _exit(98); }
-void forbidden_remove_directory_tree(const wchar_t*) { _exit(99); }
+BOOL WINAPI forbidden_CloseHandle(HANDLE) {
+    _exit(97);
+}
+DWORD WINAPI forbidden_WaitForSingleObject(HANDLE, DWORD) {
+    _exit(98);
+}
+void forbidden_remove_directory_tree(const wchar_t*) {
+    _exit(99);
+}
 
 class ChildLaunchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { reset(); }
     void TearDown() override { reset(); }
 
@@ -246,9 +260,9 @@ TEST_F(ChildLaunchTest, AppendQuotedArgumentFitsUpToTheLastUnitOfCapacity) {
         const wchar_t* argument;
         bool fits;  // in 8 units after "ab": 5 units of text and the terminator
     } rows[] = {
-        {L"cdefg", true},   {L"cdefgh", false},  {L"c e", true},    // "c e" = 5 units
-        {L"cd e", false},   {L"c\\ e", false},   {L"", true},       // "" = 2 units
-        {L"c \\", false},   {L"\"", true},       {L"\\\"", false},  // "\"" = 4, "\\\"" = 6
+        {L"cdefg", true}, {L"cdefgh", false}, {L"c e", true},    // "c e" = 5 units
+        {L"cd e", false}, {L"c\\ e", false},  {L"", true},       // "" = 2 units
+        {L"c \\", false}, {L"\"", true},      {L"\\\"", false},  // "\"" = 4, "\\\"" = 6
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(std::wstring(row.argument)));
@@ -508,17 +522,10 @@ TEST_F(ChildLaunchTest, EveryHandleIsClosedOnceAndTheHandlerSeesOnlyTheDuplicate
 
     EXPECT_EQ(0x80000001u, launch_child());
     const std::vector<std::string> expected = {
-        "GetStdHandle -10",
-        "GetStdHandle -11",
-        "GetStdHandle -12",
-        "CreateProcessW",
-        "CloseHandle thread",
-        "DuplicateHandle process same-access",
-        "Wait process 4294967295",
-        "GetExitCodeProcess process",
-        "CloseHandle process",
-        "CloseHandle duplicate",
-        "remove_directory_tree",
+        "GetStdHandle -10",        "GetStdHandle -11",           "GetStdHandle -12",
+        "CreateProcessW",          "CloseHandle thread",         "DuplicateHandle process same-access",
+        "Wait process 4294967295", "GetExitCodeProcess process", "CloseHandle process",
+        "CloseHandle duplicate",   "remove_directory_tree",
     };
     EXPECT_EQ(expected, events);
     EXPECT_EQ(fake_duplicate, slot_during_wait);
@@ -598,8 +605,19 @@ TEST_F(ChildLaunchTest, RealChildReceivesEveryArgumentUnchanged) {
     const std::wstring folder = make_scratch_directory(L"launch_arguments");
     const std::wstring file = folder + L"\\arguments.bin";
     const std::vector<std::wstring> arguments = {
-        L"typed name", L"one", L"two three", L"", L"a\\\"b", L"C:\\my dir\\", L"tab\there",
-        L"line\nfeed", L"v\vt", L"\"", L"gr\u00fc\u00dfe \u65e5\u672c\u8a9e", L"\\\\", L"end\\",
+        L"typed name",
+        L"one",
+        L"two three",
+        L"",
+        L"a\\\"b",
+        L"C:\\my dir\\",
+        L"tab\there",
+        L"line\nfeed",
+        L"v\vt",
+        L"\"",
+        L"gr\u00fc\u00dfe \u65e5\u672c\u8a9e",
+        L"\\\\",
+        L"end\\",
     };
     given_arguments = arguments;
     sys.CommandLineToArgvW = split_given_arguments;

@@ -115,7 +115,7 @@ bool one_run_per_thread(const std::vector<DWORD>& threads) {
 }
 
 class CleanupTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { reset(); }
     void TearDown() override {
         reset();
@@ -331,8 +331,8 @@ TEST_F(CleanupTest, RealChildEndingDuringTheGraceKeepsItsOwnExitCode) {
     HANDLE child = start_test_child(L"sleep 200 7");
     ASSERT_NE(nullptr, child);
     HANDLE ours = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE,
-                                DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(
+        DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE, DUPLICATE_SAME_ACCESS));
     child_process = child;
     cleanup_on_exit();
     EXPECT_EQ(0, terminations.load());
@@ -350,8 +350,8 @@ TEST_F(CleanupTest, RealChildStillRunningAfterTheGraceEndsWithTheInterruptCode) 
         HANDLE child = start_test_child(L"sleep 60000 0");
         ASSERT_NE(nullptr, child);
         HANDLE ours = nullptr;
-        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE,
-                                    DUPLICATE_SAME_ACCESS));
+        ASSERT_TRUE(
+            DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE, DUPLICATE_SAME_ACCESS));
         child_process = child;
         EXPECT_EQ(FALSE, console_control_handler(CTRL_C_EVENT));
         EXPECT_EQ(0xC000013Au, wait_for_exit_code(ours));
@@ -366,10 +366,9 @@ TEST_F(CleanupTest, HandlerCleansUpForTheFiveStoppingEventsAndAlwaysReturnsFalse
         DWORD type;
         bool cleans_up;
     } rows[] = {
-        {CTRL_C_EVENT, true},   {CTRL_BREAK_EVENT, true},     {CTRL_CLOSE_EVENT, true},
-        {3, false},             {4, false},                   {CTRL_LOGOFF_EVENT, true},
-        {CTRL_SHUTDOWN_EVENT, true}, {7, false},              {100, false},
-        {0xFFFFFFFF, false},
+        {CTRL_C_EVENT, true}, {CTRL_BREAK_EVENT, true},  {CTRL_CLOSE_EVENT, true},    {3, false},
+        {4, false},           {CTRL_LOGOFF_EVENT, true}, {CTRL_SHUTDOWN_EVENT, true}, {7, false},
+        {100, false},         {0xFFFFFFFF, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.type);

@@ -25,9 +25,13 @@ using extraction_fixtures::is_directory;
 using extraction_fixtures::read_file;
 using ::testing::ExitedWithCode;
 
-::testing::Matcher<const std::string&> exactly(const std::string& text) { return text; }
+::testing::Matcher<const std::string&> exactly(const std::string& text) {
+    return text;
+}
 
-std::string narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::string narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
 
 // ---- seams ----------------------------------------------------------------------
 
@@ -74,14 +78,16 @@ BOOL WINAPI recording_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD w
     return WriteFile(file, data, size, written, overlapped);
 }
 
-HRESULT WINAPI failing_SHGetFolderPathW(HWND, int, HANDLE, DWORD, LPWSTR) { return E_FAIL; }
+HRESULT WINAPI failing_SHGetFolderPathW(HWND, int, HANDLE, DWORD, LPWSTR) {
+    return E_FAIL;
+}
 
 // ---- fixture ----------------------------------------------------------------------
 
 // Each test gets its own folder; the extraction directory is "out" inside it
 // and does not exist yet.
 class ExtractionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         folder_ = extraction_fixtures::fresh_test_directory();
         out_ = folder_ + L"\\out";
@@ -127,7 +133,7 @@ protected:
     std::wstring folder_;
     std::wstring out_;
 
-private:
+  private:
     Bytes block_;
     bool reader_open_ = false;
 };
@@ -285,8 +291,9 @@ TEST_F(ExtractionTest, TheCacheStopsGrowingAt1024Entries) {
 
 TEST_F(ExtractionDeathTest, AProfileFolderThatCannotBeFoundAborts) {
     sys.SHGetFolderPathW = failing_SHGetFolderPathW;
-    EXPECT_EXIT(ensure_directory(out_.c_str()), [](int code) { return code != 0 && code != 2; },
-                "^Error, couldn't runtime expand spec '\\{HOME\\}'\\.\n");
+    EXPECT_EXIT(
+        ensure_directory(out_.c_str()), [](int code) { return code != 0 && code != 2; },
+        "^Error, couldn't runtime expand spec '\\{HOME\\}'\\.\n");
 }
 
 // ---- entry names ---------------------------------------------------------------------
@@ -402,9 +409,13 @@ TEST_F(ExtractionDeathTest, AForwardSlashNameNeedsItsFolderToExist) {
     EXPECT_FALSE(exists(out_ + L"\\a"));
 }
 
-TEST_F(ExtractionTest, DISABLED_UnsafeNameScenario) { extract(L"lib\\..\\..\\escape.dll", {1, 2, 3}); }
+TEST_F(ExtractionTest, DISABLED_UnsafeNameScenario) {
+    extract(L"lib\\..\\..\\escape.dll", {1, 2, 3});
+}
 
-TEST_F(ExtractionTest, DISABLED_JoinedPathTooLongScenario) { join_with_lengths(3095); }
+TEST_F(ExtractionTest, DISABLED_JoinedPathTooLongScenario) {
+    join_with_lengths(3095);
+}
 
 TEST_F(ExtractionTest, AnUnsafeNameIsRefusedBeforeAnythingIsWritten) {
     report_capture::Outcome outcome = report_capture::run_scenario("ExtractionTest.DISABLED_UnsafeNameScenario");
@@ -412,7 +423,8 @@ TEST_F(ExtractionTest, AnUnsafeNameIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(outcome.output, "Error, attached data holds an unsafe entry name 'lib\\..\\..\\escape.dll'.\n");
     EXPECT_EQ(outcome.errors, "");
     // The scenario worked in its own folder beside this one.
-    std::wstring scenario_folder = folder_.substr(0, folder_.rfind(L'\\')) + L"\\ExtractionTest.DISABLED_UnsafeNameScenario";
+    std::wstring scenario_folder =
+        folder_.substr(0, folder_.rfind(L'\\')) + L"\\ExtractionTest.DISABLED_UnsafeNameScenario";
     EXPECT_TRUE(is_directory(scenario_folder));
     EXPECT_FALSE(exists(scenario_folder + L"\\out"));
     EXPECT_FALSE(exists(scenario_folder + L"\\escape.dll"));

@@ -13,15 +13,17 @@ namespace {
 
 using ::testing::ExitedWithCode;
 
-::testing::Matcher<const std::string&> exactly(const std::string& text) { return text; }
+::testing::Matcher<const std::string&> exactly(const std::string& text) {
+    return text;
+}
 
 // The system's own text for code, as FormatMessageA hands it out (line end
 // included), or empty when it has none.
 std::string raw_system_text(DWORD code) {
     char* text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                      FORMAT_MESSAGE_FROM_SYSTEM,
-                                  nullptr, code, 1033, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, code, 1033, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     std::string result = length > 0 ? std::string(text, length) : std::string();
     if (text != nullptr) LocalFree(text);
     return result;
@@ -70,8 +72,7 @@ TEST(SystemErrorLine, KeepsInsertsInTheSystemTextLiteral) {
 // ---- how each report ends -------------------------------------------------------
 
 TEST(FatalReportDeathTest, SystemErrorWritesTheLineToStandardErrorAndExitsWithTwo) {
-    EXPECT_EXIT(report_system_error("Error, couldn't unpack file to target path.", ERROR_DISK_FULL),
-                ExitedWithCode(2),
+    EXPECT_EXIT(report_system_error("Error, couldn't unpack file to target path.", ERROR_DISK_FULL), ExitedWithCode(2),
                 exactly(system_error_line("Error, couldn't unpack file to target path.", ERROR_DISK_FULL)));
     EXPECT_EXIT(report_system_error("Error, load DLL.", code_without_text), ExitedWithCode(2),
                 exactly("Error, load DLL. ([Error 536875572] unknown error)\n"));
@@ -90,19 +91,24 @@ TEST(FatalReportDeathTest, PlainMessagesLeaveStandardErrorEmptyAndExitWithTwo) {
 
 TEST(FatalReportDeathTest, ExpansionFailureEndsAbnormallyAfterItsMessage) {
     // abort, never the orderly exit code 2 of the other reports.
-    EXPECT_EXIT(report_expansion_failure(L"{HOME}"), [](int code) { return code != 0 && code != 2; },
-                "^Error, couldn't runtime expand spec '\\{HOME\\}'\\.\n");
+    EXPECT_EXIT(
+        report_expansion_failure(L"{HOME}"), [](int code) { return code != 0 && code != 2; },
+        "^Error, couldn't runtime expand spec '\\{HOME\\}'\\.\n");
 }
 
 // ---- the lines on standard output, seen from a parent process --------------------
 
-TEST(FatalReportScenario, DISABLED_MessageOnStandardOutput) { report_message("Error, couldn't decode attached data."); }
+TEST(FatalReportScenario, DISABLED_MessageOnStandardOutput) {
+    report_message("Error, couldn't decode attached data.");
+}
 
 TEST(FatalReportScenario, DISABLED_UnsafeNameWithControlCharacters) {
     report_unsafe_entry_name(L"lib\\a\r\nb\tc.dll");
 }
 
-TEST(FatalReportScenario, DISABLED_UnsafeNameWithDotDot) { report_unsafe_entry_name(L"..\\escape.dll"); }
+TEST(FatalReportScenario, DISABLED_UnsafeNameWithDotDot) {
+    report_unsafe_entry_name(L"..\\escape.dll");
+}
 
 struct StandardOutputCase {
     const char* scenario;
@@ -117,7 +123,8 @@ TEST(FatalReportOutput, PlainMessagesAreOneLineOnStandardOutput) {
         {"DISABLED_UnsafeNameWithDotDot", "Error, attached data holds an unsafe entry name '..\\escape.dll'.\n"},
     };
     for (const StandardOutputCase& c : cases) {
-        report_capture::Outcome outcome = report_capture::run_scenario(std::string("FatalReportScenario.") + c.scenario);
+        report_capture::Outcome outcome =
+            report_capture::run_scenario(std::string("FatalReportScenario.") + c.scenario);
         EXPECT_EQ(outcome.exit_code, 2u) << c.scenario;
         EXPECT_EQ(outcome.output, c.output) << c.scenario;
         EXPECT_EQ(outcome.errors, "") << c.scenario;

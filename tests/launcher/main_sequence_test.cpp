@@ -64,7 +64,7 @@ std::wstring own_module_path() {
 }
 
 class RoleDecision : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         calls = ProcessCalls{};
         identity_path[0] = L'\0';
@@ -84,8 +84,8 @@ protected:
 // of the 32-bit range.
 TEST_F(RoleDecision, MalformedValuesChooseTheParentWithoutOpeningAnything) {
     EXPECT_FALSE(is_child_of_same_launcher());  // absent
-    const wchar_t* values[] = {L"", L"12a", L"a12", L"12 ", L"2147483648", L"4294967296", L"99999999999999999999",
-                               L"-2147483649", L"+", L" "};
+    const wchar_t* values[] = {
+        L"", L"12a", L"a12", L"12 ", L"2147483648", L"4294967296", L"99999999999999999999", L"-2147483649", L"+", L" "};
     for (const wchar_t* value : values) {
         set_parent(value);
         EXPECT_FALSE(is_child_of_same_launcher()) << ::testing::PrintToString(std::wstring(value));
@@ -166,8 +166,8 @@ TEST_F(RoleDecision, RealProcesses) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     wchar_t command[] = L"cmd.exe /c exit 0";
-    ASSERT_TRUE(CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                               &info));
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &info));
     set_parent(std::to_wstring(info.dwProcessId).c_str());
     EXPECT_FALSE(is_child_of_same_launcher());
     TerminateProcess(info.hProcess, 0);
@@ -190,7 +190,8 @@ TEST(ExclusiveExtractionRoot, DISABLED_ExistingFolderScenario) {
 // A folder that is already there may have been planted: nothing is extracted
 // into it and it is not deleted either.
 TEST(ExclusiveExtractionRoot, AnExistingFolderIsRefused) {
-    report_capture::Outcome outcome = report_capture::run_scenario("ExclusiveExtractionRoot.DISABLED_ExistingFolderScenario");
+    report_capture::Outcome outcome =
+        report_capture::run_scenario("ExclusiveExtractionRoot.DISABLED_ExistingFolderScenario");
     EXPECT_EQ(outcome.exit_code, 2u);
     EXPECT_EQ(outcome.output.rfind("Error, extraction folder '", 0), 0u) << outcome.output;
     EXPECT_NE(outcome.output.find("ExistingFolderScenario' already exists.\n"), std::string::npos) << outcome.output;

@@ -42,7 +42,7 @@ Bytes numbered_lines(std::size_t size) {
 
 // The reader on a block the test owns; closed again after each test.
 class PayloadReaderTest : public ::testing::Test {
-protected:
+  protected:
     void open(Bytes block) {
         block_ = std::move(block);
         PayloadReader::open_block(block_.data(), block_.size());
@@ -52,7 +52,7 @@ protected:
         if (opened_) PayloadReader::close();
     }
 
-private:
+  private:
     Bytes block_;
     bool opened_ = false;
 };
@@ -186,9 +186,15 @@ TEST(PayloadReaderRoundTrip, RandomReadSizesGiveTheArchiveByteForByte) {
         while (offset < archive.size()) {
             std::uint64_t wanted;
             switch (generator() % 8) {
-                case 0: wanted = 0; break;
-                case 1: wanted = generator() % (3 * window); break;
-                default: wanted = 1 + generator() % 64; break;
+                case 0:
+                    wanted = 0;
+                    break;
+                case 1:
+                    wanted = generator() % (3 * window);
+                    break;
+                default:
+                    wanted = 1 + generator() % 64;
+                    break;
             }
             wanted = std::min<std::uint64_t>(wanted, archive.size() - offset);
             Bytes got = read_bytes(wanted);
@@ -245,7 +251,7 @@ void set_malloc_slot(MallocFunction function) {
 }
 
 class MallocWatch {
-public:
+  public:
     explicit MallocWatch(bool end) {
         original_malloc = __imp_malloc;
         end_on_large_allocation = end;
@@ -277,9 +283,15 @@ void open_with_magic(const char* magic) {
     PayloadReader::open_block(block.data(), block.size());
 }
 
-TEST(PayloadReaderScenario, DISABLED_MagicWrongInTheFirstByte) { open_with_magic("RZY"); }
-TEST(PayloadReaderScenario, DISABLED_MagicWrongInTheSecondByte) { open_with_magic("QzY"); }
-TEST(PayloadReaderScenario, DISABLED_MagicWrongInTheThirdByte) { open_with_magic("QZ\x00"); }
+TEST(PayloadReaderScenario, DISABLED_MagicWrongInTheFirstByte) {
+    open_with_magic("RZY");
+}
+TEST(PayloadReaderScenario, DISABLED_MagicWrongInTheSecondByte) {
+    open_with_magic("QzY");
+}
+TEST(PayloadReaderScenario, DISABLED_MagicWrongInTheThirdByte) {
+    open_with_magic("QZ\x00");
+}
 
 TEST(PayloadReaderScenario, DISABLED_BlockShorterThanTheMagic) {
     const unsigned char block[] = {'Q', 'Z'};
@@ -359,7 +371,8 @@ TEST(PayloadReaderFailures, EndWithExitCodeTwoAndOneLineOnStandardOutput) {
         {"DISABLED_EntryClaimsMoreThanTheFrameHolds", undecodable},
     };
     for (const FailureCase& c : cases) {
-        report_capture::Outcome outcome = report_capture::run_scenario(std::string("PayloadReaderScenario.") + c.scenario);
+        report_capture::Outcome outcome =
+            report_capture::run_scenario(std::string("PayloadReaderScenario.") + c.scenario);
         EXPECT_EQ(outcome.exit_code, 2u) << c.scenario;
         EXPECT_EQ(outcome.output, c.message) << c.scenario;
         EXPECT_EQ(outcome.errors, "") << c.scenario;

@@ -16,9 +16,13 @@ namespace {
 using namespace process_fixtures;
 
 // Paths beyond 260 units only work in this form.
-std::wstring long_form(const std::wstring& path) { return L"\\\\?\\" + path; }
+std::wstring long_form(const std::wstring& path) {
+    return L"\\\\?\\" + path;
+}
 
-bool exists(const std::wstring& path) { return GetFileAttributesW(long_form(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::wstring& path) {
+    return GetFileAttributesW(long_form(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void make_directory(const std::wstring& path) {
     ASSERT_TRUE(CreateDirectoryW(long_form(path).c_str(), nullptr)) << GetLastError();
@@ -33,7 +37,7 @@ void make_file(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMA
 }
 
 class TreeRemovalTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         // Links first (by the removal itself, which never follows them), so
         // the scratch clean-up below cannot reach through one.
@@ -61,7 +65,8 @@ TEST_F(TreeRemovalTest, TreeWithReadOnlyEntriesAndADeepPathIsRemovedWhole) {
     } rows[] = {
         {"drive path", [](const std::wstring& path) { return path; }},
         {"trailing backslash", [](const std::wstring& path) { return path + L"\\"; }},
-        {"forward slashes", [](const std::wstring& path) {
+        {"forward slashes",
+         [](const std::wstring& path) {
              std::wstring slashed = path;
              for (wchar_t& unit : slashed) {
                  if (unit == L'\\') unit = L'/';

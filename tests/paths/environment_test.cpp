@@ -25,7 +25,7 @@ std::wstring read_text(const char* name) {
 }
 
 class Environment : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { SetEnvironmentVariableW(wide_variable, nullptr); }
     void TearDown() override { SetEnvironmentVariableW(wide_variable, nullptr); }
 };
@@ -61,7 +61,7 @@ DWORD WINAPI fake_get_environment_variable(LPCWSTR, LPWSTR value, DWORD size) {
 }
 
 class EnvironmentValueLimit : public WithSystemCalls {
-protected:
+  protected:
     void SetUp() override { sys.GetEnvironmentVariableW = fake_get_environment_variable; }
 };
 

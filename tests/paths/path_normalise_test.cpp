@@ -48,8 +48,12 @@ DWORD WINAPI fake_final_path(HANDLE, LPWSTR path, DWORD capacity, DWORD) {
     wcscpy(path, fake_final_text);
     return length;
 }
-FinalPathFunction find_fake_final_path() { return fake_final_path; }
-FinalPathFunction find_no_final_path() { return nullptr; }
+FinalPathFunction find_fake_final_path() {
+    return fake_final_path;
+}
+FinalPathFunction find_no_final_path() {
+    return nullptr;
+}
 
 // GetShortPathNameW, faked in the ways the two-call protocol can go wrong.
 enum class ShortMode { answer, fail_first, fail_second, grow };
@@ -71,12 +75,14 @@ DWORD WINAPI fake_get_short_path(LPCWSTR path, LPWSTR out, DWORD length) {
     return needed - 1;
 }
 
-DWORD WINAPI failing_get_full_path(LPCWSTR, DWORD, LPWSTR, LPWSTR*) { return 0; }
+DWORD WINAPI failing_get_full_path(LPCWSTR, DWORD, LPWSTR, LPWSTR*) {
+    return 0;
+}
 
 // A scratch folder with a long-named directory and files, and the current
 // directory put back afterwards.
 class PathNormalise : public WithSystemCalls {
-protected:
+  protected:
     void SetUp() override {
         saved_directory = current_directory();
         work = temp_folder() + L"onefile_path_normalise_test";

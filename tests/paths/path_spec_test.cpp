@@ -75,7 +75,7 @@ Expansion expand(const std::wstring& spec, std::size_t capacity = path_capacity)
 }
 
 class PathSpec : public WithSystemCalls {
-protected:
+  protected:
     void SetUp() override {
         for (const char* name :
              {"ZORVEK_ONEFILE_PARENT", "ZORVEK_ONEFILE_TIME_US", "ZORVEK_ONEFILE_RANDOM", "ZORVEK_ONEFILE_START"}) {
@@ -100,7 +100,7 @@ TEST(RandomTag, KnownSeedsGiveKnownTags) {
     // Seed 1 gives the bytes 21 01 C5 4F D1 D0 1A B2; seed 0 counts as 1. The
     // others reach the two URL-safe characters and both ends of the seed range.
     const Case cases[] = {
-        {1, L"IQHFT9HQGrI"},          {0, L"IQHFT9HQGrI"},          {48, L"U_V8Zjed-3w"},
+        {1, L"IQHFT9HQGrI"},           {0, L"IQHFT9HQGrI"},           {48, L"U_V8Zjed-3w"},
         {0xFFFFFFFFu, L"H_9D2pHssPs"}, {0x80000000u, L"AIRIlEGeIMI"},
     };
     for (const Case& c : cases) {
@@ -116,8 +116,10 @@ TEST(TimeUs, IsTheMicrosecondWithinTheSecond) {
         const wchar_t* text;
     };
     const Case cases[] = {
-        {133500000001234567ull, L"123456"}, {133500000000000009ull, L"000000"},
-        {9999999ull, L"999999"},             {10000000ull, L"000000"},
+        {133500000001234567ull, L"123456"},
+        {133500000000000009ull, L"000000"},
+        {9999999ull, L"999999"},
+        {10000000ull, L"000000"},
         {0ull, L"000000"},
     };
     for (const Case& c : cases) {

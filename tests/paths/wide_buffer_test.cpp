@@ -77,8 +77,7 @@ struct AppendCase {
 
 // Measured from the start of the destination: existing + appended + 1 <= 8.
 constexpr AppendCase append_cases[] = {
-    {0, 7, true}, {3, 4, true}, {7, 0, true}, {0, 0, true},
-    {0, 8, false}, {3, 5, false}, {7, 1, false}, {4, 9, false},
+    {0, 7, true}, {3, 4, true}, {7, 0, true}, {0, 0, true}, {0, 8, false}, {3, 5, false}, {7, 1, false}, {4, 9, false},
 };
 
 TEST(WideAppend, FitsWhenTextAndTerminatorFitFromTheStart) {

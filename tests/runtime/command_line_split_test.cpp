@@ -35,8 +35,8 @@ TEST(CommandLineSplit, ProgramNameRules) {
         {L"prog a", {L"prog", L"a"}},
         {L"\"C:\\Program Files\\x.exe\" a", {L"C:\\Program Files\\x.exe", L"a"}},
         {L"C:\\a\\\"b c\"\\x.exe z", {L"C:\\a\\b c\\x.exe", L"z"}},
-        {L"\"a\\\"b c", {L"a\\b", L"c"}},             // the backslash does not escape
-        {L"\"a\"\"b\" c", {L"ab", L"c"}},              // "" is two toggles here
+        {L"\"a\\\"b c", {L"a\\b", L"c"}},  // the backslash does not escape
+        {L"\"a\"\"b\" c", {L"ab", L"c"}},  // "" is two toggles here
         {L"\"unterminated name", {L"unterminated name"}},
         {L" leading blank", {L"", L"leading", L"blank"}},
         {L"\tx", {L"", L"x"}},
@@ -55,15 +55,15 @@ TEST(CommandLineSplit, ArgumentRules) {
         {L"p a\\\\\\b d\"e f\"g h", {L"p", L"a\\\\\\b", L"de fg", L"h"}},
         {L"p a\\\\\\\"b c d", {L"p", L"a\\\"b", L"c", L"d"}},
         {L"p a\\\\\\\\\"b c\" d e", {L"p", L"a\\\\b c", L"d", L"e"}},
-        {L"p a\"b\"\" c d", {L"p", L"ab\" c d"}},        // "" inside quotes: a literal "
+        {L"p a\"b\"\" c d", {L"p", L"ab\" c d"}},  // "" inside quotes: a literal "
         {L"p \"a\"\"b\"", {L"p", L"a\"b"}},
         {L"p \"\"\"\"", {L"p", L"\""}},
-        {L"p \"\"", {L"p", L""}},                        // an empty quoted argument counts
+        {L"p \"\"", {L"p", L""}},  // an empty quoted argument counts
         {L"p \"\" \"\"", {L"p", L"", L""}},
         {L"p \\", {L"p", L"\\"}},
         {L"p \\\\", {L"p", L"\\\\"}},
-        {L"p \\\"", {L"p", L"\""}},                      // 1 backslash + quote
-        {L"p \\\\\"", {L"p", L"\\"}},                    // 2 backslashes + opening quote
+        {L"p \\\"", {L"p", L"\""}},    // 1 backslash + quote
+        {L"p \\\\\"", {L"p", L"\\"}},  // 2 backslashes + opening quote
         {L"p \"open to the end", {L"p", L"open to the end"}},
         {L"p \"a\\\" b\"", {L"p", L"a\" b"}},
         {L"p a\"  \"b", {L"p", L"a  b"}},

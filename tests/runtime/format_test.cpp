@@ -39,12 +39,12 @@ TEST(Format, LauncherDirectives) {
 }
 
 TEST(Format, CheapDirectives) {
-    EXPECT_EQ(format("%d|%u|%llu|%x|%X|%o|%c|%%|%i", -1, 4294967295u, 18446744073709551615ULL, 0xabcdefu, 0xabcdefu,
-                     8u, 'z', 7),
+    EXPECT_EQ(format("%d|%u|%llu|%x|%X|%o|%c|%%|%i", -1, 4294967295u, 18446744073709551615ULL, 0xabcdefu, 0xabcdefu, 8u,
+                     'z', 7),
               "-1|4294967295|18446744073709551615|abcdef|ABCDEF|10|z|%|7");
     EXPECT_EQ(format("%hhd %hhu %hd %hu", 257, 511, 65537, 65535 + 2), "1 255 1 1");
-    EXPECT_EQ(format("%zu %zd %jd %td", static_cast<size_t>(-1), static_cast<ptrdiff_t>(-3),
-                     static_cast<long long>(-4), static_cast<ptrdiff_t>(5)),
+    EXPECT_EQ(format("%zu %zd %jd %td", static_cast<size_t>(-1), static_cast<ptrdiff_t>(-3), static_cast<long long>(-4),
+                     static_cast<ptrdiff_t>(5)),
               "18446744073709551615 -3 -4 5");
     EXPECT_EQ(format("%s", static_cast<const char*>(nullptr)), "(null)");
     EXPECT_EQ(format("%ls", static_cast<const wchar_t*>(nullptr)), "(null)");
@@ -55,10 +55,10 @@ TEST(Format, CheapDirectives) {
 // Widths, precisions and flags of the integer conversions, checked against the
 // toolchain's C99 printf (mingw's own, not ours) over a grid of cases.
 TEST(Format, IntegerFlagsAgreeWithTheToolchainPrintf) {
-    const char* patterns[] = {"%d", "%5d", "%-5d|", "%05d", "%+d", "% d", "%+05d", "%-+6d|", "%.3d", "%.0d",
-                              "%8.3d", "%-8.3d|", "%08.3d", "%0-6d|", "% 05d", "%+ d", "%1d", "%.10d",
-                              "%x", "%#x", "%#X", "%#08x", "%#.5x", "%o", "%#o", "%#5o", "%.0x", "%#.0x",
-                              "%u", "%10u", "%-10u|", "%010u", "%.0u"};
+    const char* patterns[] = {"%d",    "%5d",   "%-5d|",   "%05d",   "%+d",    "% d",   "%+05d", "%-+6d|", "%.3d",
+                              "%.0d",  "%8.3d", "%-8.3d|", "%08.3d", "%0-6d|", "% 05d", "%+ d",  "%1d",    "%.10d",
+                              "%x",    "%#x",   "%#X",     "%#08x",  "%#.5x",  "%o",    "%#o",   "%#5o",   "%.0x",
+                              "%#.0x", "%u",    "%10u",    "%-10u|", "%010u",  "%.0u"};
     const long long values[] = {0, 1, -1, 7, -42, 255, 4096, 2147483647LL, -2147483647LL - 1, 123456789};
     for (const char* pattern : patterns) {
         for (long long value : values) {
@@ -83,7 +83,7 @@ TEST(Format, StarWidthAndPrecision) {
     EXPECT_EQ(format("[%*d]", 5, 42), "[   42]");
     EXPECT_EQ(format("[%*d]", -5, 42), "[42   ]");  // a negative width means '-'
     EXPECT_EQ(format("[%.*d]", 4, 42), "[0042]");
-    EXPECT_EQ(format("[%.*d]", -1, 42), "[42]");    // a negative precision means none
+    EXPECT_EQ(format("[%.*d]", -1, 42), "[42]");  // a negative precision means none
     EXPECT_EQ(format("[%*.*s]", 6, 2, "abcdef"), "[    ab]");
 }
 
@@ -108,7 +108,9 @@ TEST(Format, WideTextIsUtf8) {
     const wchar_t lone_high[] = {L'a', 0xD800, L'b', 0};
     const wchar_t lone_low[] = {0xDC00, 0};
     const wchar_t high_at_end[] = {L'x', 0xDBFF, 0};
-    EXPECT_EQ(format("%ls", lone_high), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(format("%ls", lone_high),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(format("%ls", lone_low), "\xEF\xBF\xBD");
     EXPECT_EQ(format("%ls", high_at_end), "x\xEF\xBF\xBD");
     EXPECT_EQ(format("%lc|%lc", L'\u00e9', L'A'), "\xC3\xA9|A");
@@ -119,7 +121,17 @@ TEST(Format, WideTextIsUtf8) {
 TEST(Format, WideTextPrecisionKeepsCharactersWhole) {
     const wchar_t* text = L"a\u20acb";  // 1 + 3 + 1 bytes
     const std::pair<int, const char*> cases[] = {
-        {0, ""}, {1, "a"}, {2, "a"}, {3, "a"}, {4, "a\xE2\x82\xAC"}, {5, "a\xE2\x82\xAC" "b"}, {6, "a\xE2\x82\xAC" "b"},
+        {0, ""},
+        {1, "a"},
+        {2, "a"},
+        {3, "a"},
+        {4, "a\xE2\x82\xAC"},
+        {5,
+         "a\xE2\x82\xAC"
+         "b"},
+        {6,
+         "a\xE2\x82\xAC"
+         "b"},
     };
     for (const auto& [precision, expected] : cases) EXPECT_EQ(format("%.*ls", precision, text), expected) << precision;
     EXPECT_EQ(format("[%6ls]", L"\u00e9"), "[    \xC3\xA9]");

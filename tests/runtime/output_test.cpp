@@ -14,7 +14,7 @@
 namespace {
 
 class StandardStreams : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_output_ = GetStdHandle(STD_OUTPUT_HANDLE);
         saved_error_ = GetStdHandle(STD_ERROR_HANDLE);
@@ -71,9 +71,9 @@ TEST_F(StandardStreams, OutputBufferCapacityLimits) {
     const std::string full(rt_output_buffer_size - 1, 'a');
     EXPECT_EQ(rt_printf("%s", full.c_str()), static_cast<int>(full.size()));  // capacity - 1
     EXPECT_EQ(output(), "");
-    rt_printf("b");                                                              // capacity
+    rt_printf("b");  // capacity
     EXPECT_EQ(output(), "");
-    rt_printf("c");                                                              // capacity + 1
+    rt_printf("c");  // capacity + 1
     EXPECT_EQ(output(), full + "b");
     rt_flush(&rt_standard_output);
     EXPECT_EQ(output(), "c");

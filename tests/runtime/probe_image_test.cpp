@@ -23,9 +23,10 @@ std::wstring probe_path() {
 }
 
 class ProbeImage : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        HANDLE file = CreateFileW(probe_path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file =
+            CreateFileW(probe_path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         LARGE_INTEGER size{};
         GetFileSizeEx(file, &size);
@@ -40,8 +41,8 @@ protected:
         nt_offset_ = static_cast<size_t>(dos.e_lfanew);
         nt_ = at<IMAGE_NT_HEADERS64>(nt_offset_);
         ASSERT_EQ(nt_.Signature, IMAGE_NT_SIGNATURE);
-        size_t first_section = nt_offset_ + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
-                               nt_.FileHeader.SizeOfOptionalHeader;
+        size_t first_section =
+            nt_offset_ + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt_.FileHeader.SizeOfOptionalHeader;
         for (WORD i = 0; i < nt_.FileHeader.NumberOfSections; ++i)
             sections_.push_back(at<IMAGE_SECTION_HEADER>(first_section + i * sizeof(IMAGE_SECTION_HEADER)));
     }

@@ -51,8 +51,8 @@ ProbeRun run_probe_with_command_line(std::wstring command_line) {
     startup.hStdError = error_write;
     PROCESS_INFORMATION process{};
     std::wstring application = probe_path();
-    BOOL started = CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE /* bInheritHandles */,
-                                  0, nullptr, nullptr, &startup, &process);
+    BOOL started = CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr,
+                                  TRUE /* bInheritHandles */, 0, nullptr, nullptr, &startup, &process);
     CloseHandle(output_write);
     CloseHandle(error_write);
     EXPECT_TRUE(started) << "CreateProcessW failed with " << GetLastError();
@@ -75,8 +75,8 @@ ProbeRun run_probe(const std::wstring& arguments) {
 }
 
 std::string utf8(const std::wstring& text) {
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     nullptr);
+    int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length, nullptr, nullptr);
     return bytes;

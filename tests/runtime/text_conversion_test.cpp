@@ -130,8 +130,8 @@ TEST(Utf8, RoundTripsThroughTheSystemConverter) {
                                      nullptr, 0);
     ASSERT_GT(length, 0);
     std::wstring decoded(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, encoded.data(), static_cast<int>(encoded.size()),
-                        decoded.data(), length);
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, encoded.data(), static_cast<int>(encoded.size()), decoded.data(),
+                        length);
     EXPECT_EQ(decoded, text);
 }
 

@@ -30,10 +30,10 @@ TEST(Wcstol, DecimalLimitsOfLong) {
         {L"-2147483647", 10, -2147483647L, 11, 0},
         {L"-2147483648", 10, -2147483647L - 1, 11, 0},
         {L"-2147483649", 10, -2147483647L - 1, 11, rt_ERANGE},
-        {L"99999999999999999999999", 10, 2147483647L, 23, rt_ERANGE},   // beyond 64 bits too
+        {L"99999999999999999999999", 10, 2147483647L, 23, rt_ERANGE},  // beyond 64 bits too
         {L"-99999999999999999999999x", 10, -2147483647L - 1, 24, rt_ERANGE},
-        {L"4294967296", 10, 2147483647L, 10, rt_ERANGE},                 // wraps to 0 in 32 bits
-        {L"18446744073709551616", 10, 2147483647L, 20, rt_ERANGE},       // wraps to 0 in 64 bits
+        {L"4294967296", 10, 2147483647L, 10, rt_ERANGE},            // wraps to 0 in 32 bits
+        {L"18446744073709551616", 10, 2147483647L, 20, rt_ERANGE},  // wraps to 0 in 64 bits
         {L"00000000000000000000000042", 10, 42, 26, 0},
     };
     for (const WcstolCase& c : cases) check(c);
@@ -67,8 +67,8 @@ TEST(Wcstol, BasesAndPrefixes) {
         {L"0X1f", 0, 31, 4, 0},
         {L"1f", 16, 31, 2, 0},
         {L"017", 0, 15, 3, 0},
-        {L"08", 0, 0, 1, 0},                  // octal stops at 8
-        {L"0x", 16, 0, 1, 0},                 // the subject is "0"; end at the x
+        {L"08", 0, 0, 1, 0},   // octal stops at 8
+        {L"0x", 16, 0, 1, 0},  // the subject is "0"; end at the x
         {L"0xg", 0, 0, 1, 0},
         {L"-0x80000000", 16, -2147483647L - 1, 11, 0},
         {L"0x80000000", 16, 2147483647L, 10, rt_ERANGE},

@@ -9,12 +9,12 @@
 #include <vector>
 
 struct ContractExpectations {
-  std::vector<unsigned char> block;      // what the packer wrote
-  std::vector<unsigned char> icon_file;  // the .ico given to onefile-build
-  std::u16string company;
-  std::u16string product;
-  std::u16string version;
-  std::array<std::uint16_t, 4> version_parts{};
+    std::vector<unsigned char> block;      // what the packer wrote
+    std::vector<unsigned char> icon_file;  // the .ico given to onefile-build
+    std::u16string company;
+    std::u16string product;
+    std::u16string version;
+    std::array<std::uint16_t, 4> version_parts{};
 };
 
 // The manifest every launcher carries, spelled out here on its own so that a
@@ -35,8 +35,8 @@ void check_resources(const PeImage& image, const ContractExpectations& expected,
 // Decompresses a block's frame and splits the archive into (name, bytes);
 // false with error for anything that breaks the layout.
 struct ArchiveEntry {
-  std::u16string name;
-  std::vector<unsigned char> data;
+    std::u16string name;
+    std::vector<unsigned char> data;
 };
 bool unpack_block(const std::vector<unsigned char>& block, std::vector<ArchiveEntry>& entries, std::string& error);
 

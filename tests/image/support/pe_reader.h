@@ -8,34 +8,34 @@
 #include <vector>
 
 struct PeSection {
-  std::string name;
-  std::uint32_t virtual_address = 0;
-  std::uint32_t virtual_size = 0;
-  std::uint32_t raw_offset = 0;
-  std::uint32_t raw_size = 0;
-  std::uint32_t characteristics = 0;
+    std::string name;
+    std::uint32_t virtual_address = 0;
+    std::uint32_t virtual_size = 0;
+    std::uint32_t raw_offset = 0;
+    std::uint32_t raw_size = 0;
+    std::uint32_t characteristics = 0;
 };
 
 struct PeDirectory {
-  std::uint32_t rva = 0;
-  std::uint32_t size = 0;
+    std::uint32_t rva = 0;
+    std::uint32_t size = 0;
 };
 
 struct PeImage {
-  std::vector<unsigned char> bytes;
-  std::uint16_t machine = 0;
-  std::uint16_t characteristics = 0;
-  std::uint32_t time_date_stamp = 0;
-  std::uint32_t symbol_table_offset = 0;
-  std::uint32_t symbol_count = 0;
-  std::uint16_t optional_magic = 0;
-  std::uint16_t major_os_version = 0, minor_os_version = 0;
-  std::uint16_t major_subsystem_version = 0, minor_subsystem_version = 0;
-  std::uint16_t subsystem = 0;
-  std::uint16_t dll_characteristics = 0;
-  std::uint64_t stack_reserve = 0, stack_commit = 0;
-  std::vector<PeDirectory> directories;
-  std::vector<PeSection> sections;
+    std::vector<unsigned char> bytes;
+    std::uint16_t machine = 0;
+    std::uint16_t characteristics = 0;
+    std::uint32_t time_date_stamp = 0;
+    std::uint32_t symbol_table_offset = 0;
+    std::uint32_t symbol_count = 0;
+    std::uint16_t optional_magic = 0;
+    std::uint16_t major_os_version = 0, minor_os_version = 0;
+    std::uint16_t major_subsystem_version = 0, minor_subsystem_version = 0;
+    std::uint16_t subsystem = 0;
+    std::uint16_t dll_characteristics = 0;
+    std::uint64_t stack_reserve = 0, stack_commit = 0;
+    std::vector<PeDirectory> directories;
+    std::vector<PeSection> sections;
 };
 
 inline constexpr std::uint32_t scn_mem_execute = 0x20000000;
@@ -56,11 +56,11 @@ bool rva_to_offset(const PeImage& image, std::uint32_t rva, std::uint64_t& offse
 bool imported_dlls(const PeImage& image, std::vector<std::string>& names, std::string& error);
 
 struct PeResource {
-  std::uint32_t type = 0;
-  std::uint32_t id = 0;
-  std::uint32_t language = 0;
-  bool named = false;  // a level used a name instead of a number
-  std::vector<unsigned char> data;
+    std::uint32_t type = 0;
+    std::uint32_t id = 0;
+    std::uint32_t language = 0;
+    bool named = false;  // a level used a name instead of a number
+    std::vector<unsigned char> data;
 };
 
 // Every leaf of the three-level resource tree (type, id, language).

@@ -8,11 +8,11 @@
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
 struct ScratchFolder {
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::filesystem::path path;
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    std::filesystem::path path;
 };
 
 void write_text(const std::filesystem::path& path, const std::string& text);
@@ -20,8 +20,8 @@ void write_bytes(const std::filesystem::path& path, const std::vector<unsigned c
 std::vector<unsigned char> read_bytes(const std::filesystem::path& path);
 
 struct ProcessResult {
-  int exit_code = -1;
-  std::string output;  // standard output and standard error, interleaved
+    int exit_code = -1;
+    std::string output;  // standard output and standard error, interleaved
 };
 
 // Runs argv directly (no shell) and collects what it prints.

@@ -8,12 +8,12 @@
 #include <vector>
 
 struct VersionBlock {
-  std::u16string key;
-  std::uint16_t length = 0;
-  std::uint16_t value_length = 0;  // bytes for binary values, UTF-16 units for text
-  std::uint16_t type = 0;          // 0 binary, 1 text
-  std::vector<unsigned char> value;
-  std::vector<VersionBlock> children;
+    std::u16string key;
+    std::uint16_t length = 0;
+    std::uint16_t value_length = 0;  // bytes for binary values, UTF-16 units for text
+    std::uint16_t type = 0;          // 0 binary, 1 text
+    std::vector<unsigned char> value;
+    std::vector<VersionBlock> children;
 };
 
 bool parse_version_info(const std::vector<unsigned char>& bytes, VersionBlock& root, std::string& error);

@@ -25,7 +25,8 @@ std::wstring test_root() {
     if (length > 0 && length <= MAX_PATH) return std::wstring(inherited, length);
     wchar_t temporary[MAX_PATH + 1];
     length = GetTempPathW(MAX_PATH + 1, temporary);
-    std::wstring root = std::wstring(temporary, length) + L"onefile-extraction-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring root =
+        std::wstring(temporary, length) + L"onefile-extraction-" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(root.c_str(), nullptr);
     SetEnvironmentVariableW(root_variable, root.c_str());
     made_root = root;
@@ -45,7 +46,9 @@ std::wstring fresh_test_directory() {
     return directory;
 }
 
-bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool is_directory(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -54,8 +57,8 @@ bool is_directory(const std::wstring& path) {
 
 payload_fixtures::Bytes read_file(const std::wstring& path) {
     payload_fixtures::Bytes bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         ADD_FAILURE() << "cannot open for reading, error " << GetLastError();
         return bytes;
@@ -75,6 +78,8 @@ void write_file(const std::wstring& path, const payload_fixtures::Bytes& bytes) 
     CloseHandle(file);
 }
 
-void remove_tree(const std::wstring& path) { process_fixtures::remove_scratch_tree(path); }
+void remove_tree(const std::wstring& path) {
+    process_fixtures::remove_scratch_tree(path);
+}
 
 }  // namespace extraction_fixtures

@@ -86,7 +86,9 @@ Bytes block_of(const Bytes& frame) {
     return block;
 }
 
-Bytes block_of_archive(const Bytes& archive, int level) { return block_of(compress_frame(archive, level)); }
+Bytes block_of_archive(const Bytes& archive, int level) {
+    return block_of(compress_frame(archive, level));
+}
 
 Bytes skippable_frame(std::uint32_t size) {
     Bytes frame;

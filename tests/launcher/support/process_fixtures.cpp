@@ -86,9 +86,13 @@ const bool child_mode_checked = (run_child_mode_if_asked(), true);
 
 namespace process_fixtures {
 
-ChildModeScope::ChildModeScope(const std::wstring& mode) { SetEnvironmentVariableW(mode_variable, mode.c_str()); }
+ChildModeScope::ChildModeScope(const std::wstring& mode) {
+    SetEnvironmentVariableW(mode_variable, mode.c_str());
+}
 
-ChildModeScope::~ChildModeScope() { SetEnvironmentVariableW(mode_variable, nullptr); }
+ChildModeScope::~ChildModeScope() {
+    SetEnvironmentVariableW(mode_variable, nullptr);
+}
 
 std::wstring test_executable_path() {
     wchar_t path[MAX_PATH * 4];
@@ -142,7 +146,9 @@ void write_scratch_file(const std::wstring& path, const std::string& content) {
     CloseHandle(file);
 }
 
-bool path_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool path_exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void remove_scratch_tree(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());

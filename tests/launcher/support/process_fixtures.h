@@ -21,7 +21,7 @@ namespace process_fixtures {
 // Sets the mode for children started while it lives; removes it afterwards,
 // so later death-test children run the tests normally.
 class ChildModeScope {
-public:
+  public:
     explicit ChildModeScope(const std::wstring& mode);
     ~ChildModeScope();
     ChildModeScope(const ChildModeScope&) = delete;
@@ -50,7 +50,9 @@ std::vector<std::wstring> read_argument_file(const std::wstring& path);
 
 // The two ways the launcher stops: a reported failure or user-reachable limit
 // ends with code 2; an internal limit aborts (never 0, never 2).
-inline bool aborted(int exit_code) { return exit_code != 0 && exit_code != 2; }
+inline bool aborted(int exit_code) {
+    return exit_code != 0 && exit_code != 2;
+}
 
 // Death tests see only standard error; limit messages go to standard output.
 // Call inside the death statement, before the code under test.

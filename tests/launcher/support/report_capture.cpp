@@ -41,7 +41,9 @@ std::wstring own_path() {
     return std::wstring(path.data(), length);
 }
 
-std::wstring widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 std::string after_run_line(const std::string& output, const std::string& test_name) {
     std::string marker = "[ RUN      ] " + test_name + "\n";

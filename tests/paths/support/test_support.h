@@ -12,8 +12,12 @@
 // The two ways the launcher stops. A user-reachable limit ends with code 2;
 // an internal one aborts (code 3 from the test runtime's abort, a fail-fast
 // code in the image): never 0 and never 2.
-inline bool aborted(int exit_code) { return exit_code != 0 && exit_code != 2; }
-inline ::testing::ExitedWithCode stopped_with_code_2() { return ::testing::ExitedWithCode(2); }
+inline bool aborted(int exit_code) {
+    return exit_code != 0 && exit_code != 2;
+}
+inline ::testing::ExitedWithCode stopped_with_code_2() {
+    return ::testing::ExitedWithCode(2);
+}
 
 // Death tests see only standard error; the limit messages go to standard
 // output. Call inside the death statement, before the code under test.
@@ -24,8 +28,10 @@ inline void route_stdout_to_stderr() {
 
 // Puts the real system calls back after every test, whatever it faked.
 class WithSystemCalls : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { restore_system_calls(); }
 };
 
-inline std::wstring repeated(std::size_t count, wchar_t unit = L'x') { return std::wstring(count, unit); }
+inline std::wstring repeated(std::size_t count, wchar_t unit = L'x') {
+    return std::wstring(count, unit);
+}
