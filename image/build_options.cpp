@@ -19,6 +19,8 @@ constexpr ValueOption value_options[] = {
     {"--company", &BuildOptions::company},
     {"--product", &BuildOptions::product},
     {"--version", &BuildOptions::version},
+    {"--cache-dir", &BuildOptions::cache_dir},
+    {"--temp-dir", &BuildOptions::temp_dir},
     {"--payload-block", &BuildOptions::payload_block},
     {"--save-payload-block", &BuildOptions::save_payload_block},
     {"--kit", &BuildOptions::kit},
@@ -75,6 +77,10 @@ bool parse_build_options(const std::vector<std::string>& arguments, BuildOptions
     if (seen.count("--level") != 0) {
         if (!parse_level(level_text, options.level, error)) return false;
     }
+    if (seen.count("--cache-dir") != 0 && options.cache_dir.empty()) {
+        error = "--cache-dir needs a folder spec such as {CACHE_DIR}\\{COMPANY}\\{PRODUCT}";
+        return false;
+    }
     if (options.output.empty()) {
         error = "--output OUT.exe is required; see onefile-build --help";
         return false;
@@ -108,6 +114,13 @@ Options:
   --product TEXT         product name (default: "Lumbrick")
   --version TEXT         version, one to four numbers (default: "1.0.0.0")
   --level N              zstd compression level, 1 to 22 (default: 9)
+  --cache-dir SPEC       cached mode: unpack once into SPEC\<content key> and
+                         start from there afterwards, e.g.
+                         {CACHE_DIR}\{COMPANY}\{PRODUCT}; SPEC must be
+                         absolute and the same in every run (no {PID},
+                         {RANDOM}, {TIME_US} or {TIME})
+  --temp-dir SPEC        temp mode: the folder in which each run makes its
+                         onefile_... folder (default: {TEMP})
   --payload-block FILE   link FILE as the payload block just as it is, without
                          packing (for tests of damaged payloads); --app-dir is
                          then not needed and not read

@@ -6,6 +6,7 @@
 
 #include "image/build_constants.h"
 #include "image/frame_compressor.h"
+#include "image/launch_mode.h"
 
 struct BuildOptions {
     std::string app_dir;
@@ -16,6 +17,8 @@ struct BuildOptions {
     std::string product = build_constants::default_product;
     std::string version = build_constants::default_version;
     int level = default_compression_level;
+    std::string cache_dir;  // "" = temp mode
+    std::string temp_dir = default_temp_spec;
     std::string payload_block;  // link this block file as it is
     std::string save_payload_block;
     std::string kit;

@@ -42,3 +42,11 @@ std::string constants_assembly(const BuildTexts& texts) {
     append_wide_array(out, build_constants::version_symbol, texts.version);
     return out;
 }
+
+std::string launch_mode_assembly(const LaunchMode& mode) {
+    std::string out = read_only_section;
+    append_wide_array(out, cache_spec_symbol, mode.cache_spec);
+    append_wide_array(out, temp_spec_symbol, mode.temp_spec);
+    append_wide_array(out, content_key_symbol, mode.content_key);
+    return out;
+}

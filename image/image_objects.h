@@ -15,6 +15,7 @@
 #include <string>
 
 #include "image/build_constants.h"
+#include "image/launch_mode.h"
 
 inline constexpr char payload_block_file[] = "payload.block";
 inline constexpr char payload_source_file[] = "payload.s";
@@ -23,3 +24,4 @@ inline constexpr char constants_source_file[] = "constants.s";
 // Includes payload_block_file, looked up from the assembler's working folder.
 std::string payload_assembly(std::uint64_t payload_size);
 std::string constants_assembly(const BuildTexts& texts);
+std::string launch_mode_assembly(const LaunchMode& mode);

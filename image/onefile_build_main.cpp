@@ -91,10 +91,10 @@ bool make_block(const BuildOptions& options, const fs::path& icon, std::vector<u
 }
 
 bool write_sources(const fs::path& work, const std::vector<unsigned char>& block, const BuildTexts& texts,
-                   const IconImages& images, std::string& error) {
+                   const LaunchMode& mode, const IconImages& images, std::string& error) {
     if (!write_file(work / payload_block_file, block, error) ||
         !write_file(work / payload_source_file, payload_assembly(block.size()), error) ||
-        !write_file(work / constants_source_file, constants_assembly(texts), error) ||
+        !write_file(work / constants_source_file, constants_assembly(texts) + launch_mode_assembly(mode), error) ||
         !write_file(work / version_file, version_resource(texts), error) ||
         !write_file(work / manifest_file, manifest_text(), error) ||
         !write_file(work / icon_group_file, icon_group(images), error) ||
@@ -115,12 +115,15 @@ bool place_output(const fs::path& linked, const fs::path& output, std::string& e
 bool build_in(const fs::path& work, const BuildOptions& options, const Kit& kit, std::string& error) {
     BuildTexts texts;
     if (!make_build_texts(options.company, options.product, options.version, texts, error)) return false;
+    LaunchMode mode;
+    if (!make_launch_mode(options.cache_dir, options.temp_dir, options.app_dir, mode, error)) return false;
     const fs::path icon = options.icon.empty() ? kit.default_icon : fs::path(options.icon);
     IconImages images;
     if (!read_icon_file(icon, images, error)) return false;
     std::vector<unsigned char> block;
     if (!make_block(options, icon, block, error)) return false;
-    if (!write_sources(work, block, texts, images, error)) return false;
+    mode.content_key = content_key_of(block);
+    if (!write_sources(work, block, texts, mode, images, error)) return false;
     for (const auto& command : image_commands(kit, linked_image_file)) {
         if (!run_tool(command, work, options.verbose, error)) return false;
     }

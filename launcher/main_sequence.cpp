@@ -10,7 +10,10 @@
 #include "launcher/cleanup.h"
 #include "launcher/extraction.h"
 #include "launcher/fatal_report.h"
+#include "format/path_placeholders.h"
+#include "launcher/cached_start.h"
 #include "launcher/launcher_state.h"
+#include "launcher/mode_constants.h"
 #include "launcher/payload_reader.h"
 #include "paths/environment.h"
 #include "paths/path_normalise.h"
@@ -20,7 +23,9 @@
 
 namespace {
 
-constexpr const wchar_t* extraction_directory_spec = L"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
+// The run's own folder, inside the folder the build's temp spec names.
+constexpr const wchar_t* run_folder_spec = L"\\onefile_{PID}_{TIME_US}_{RANDOM}";
+constexpr std::size_t extraction_spec_capacity = max_folder_spec_units + 64;
 constexpr DWORD query_and_read_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
 constexpr std::size_t other_image_capacity = 2048;
 constexpr DWORD application_search_flags =
@@ -63,6 +68,23 @@ bool process_runs_this_executable(HANDLE process) {
     return wcscmp(other_image, launcher_identity_path()) == 0;
 }
 
+void work_out_extraction_directory() {
+    wchar_t spec[extraction_spec_capacity];
+    wide_copy(spec, onefile_temp_spec, extraction_spec_capacity);
+    wide_append(spec, run_folder_spec, extraction_spec_capacity);
+    bool expanded = expand_path_spec(extraction_directory, spec, extraction_directory_capacity);
+    make_extraction_directory_absolute();
+    if (!expanded) report_expansion_failure(spec);
+}
+
+void register_console_handler() {
+    if (!sys.SetConsoleCtrlHandler(console_control_handler, TRUE)) {
+        report_message("Error, failed to register signal handler.");
+    }
+}
+
+}  // namespace
+
 // The parent's own id goes into the environment before the path spec is
 // expanded, so {PID} reads it in both roles; the time and random parts are
 // cleared so that this run generates fresh ones.
@@ -75,18 +97,6 @@ void prepare_parent_environment() {
     wchar_t wide_id[128];
     widen_ascii(wide_id, narrow_id, 128);
     env_write("ZORVEK_ONEFILE_PARENT", wide_id);
-}
-
-void work_out_extraction_directory() {
-    bool expanded = expand_path_spec(extraction_directory, extraction_directory_spec, extraction_directory_capacity);
-    make_extraction_directory_absolute();
-    if (!expanded) report_expansion_failure(extraction_directory_spec);
-}
-
-void register_console_handler() {
-    if (!sys.SetConsoleCtrlHandler(console_control_handler, TRUE)) {
-        report_message("Error, failed to register signal handler.");
-    }
 }
 
 // Reads one name, a code unit at a time, into entry_name. False at the end
@@ -130,8 +140,6 @@ void publish_launcher_directory() {
     env_write("ZORVEK_ONEFILE_DIRECTORY", launcher_directory);
 }
 
-}  // namespace
-
 // The parent makes the extraction directory itself, before anything is written
 // into it, and refuses one that is already there: the name holds the process id,
 // the microsecond and 64 random bits, so an existing folder is a stale or
@@ -162,6 +170,8 @@ bool is_child_of_same_launcher() {
 int run_main_sequence(int argument_count, wchar_t** argument_vector) {
     set_program_arguments(argument_count, argument_vector);
     SetDllDirectoryW(L"");
+
+    if (cached_mode()) return run_cached_start(argument_count, argument_vector);
 
     const bool child = is_child_of_same_launcher();
     if (!child) prepare_parent_environment();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "format/path_placeholders.h"
 #include "paths/environment.h"
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
@@ -15,48 +16,6 @@ namespace {
 
 constinit int program_argument_count = 0;
 constinit wchar_t** program_argument_vector = nullptr;
-
-enum class Placeholder {
-    temp,
-    program,
-    program_base,
-    program_dir,
-    pid,
-    home,
-    cache_dir,
-    company,
-    product,
-    version,
-    file_version,
-    product_version,
-    random,
-    time_us,
-    time,
-    unknown,
-};
-
-struct PlaceholderName {
-    const wchar_t* name;
-    Placeholder placeholder;
-};
-
-constexpr PlaceholderName placeholder_names[] = {
-    {L"TEMP", Placeholder::temp},
-    {L"PROGRAM", Placeholder::program},
-    {L"PROGRAM_BASE", Placeholder::program_base},
-    {L"PROGRAM_DIR", Placeholder::program_dir},
-    {L"PID", Placeholder::pid},
-    {L"HOME", Placeholder::home},
-    {L"CACHE_DIR", Placeholder::cache_dir},
-    {L"COMPANY", Placeholder::company},
-    {L"PRODUCT", Placeholder::product},
-    {L"VERSION", Placeholder::version},
-    {L"FILE_VERSION", Placeholder::file_version},
-    {L"PRODUCT_VERSION", Placeholder::product_version},
-    {L"RANDOM", Placeholder::random},
-    {L"TIME_US", Placeholder::time_us},
-    {L"TIME", Placeholder::time},
-};
 
 // Characters between '{' and '}', terminator included.
 constexpr std::size_t name_capacity = 1024;
@@ -110,18 +69,9 @@ wchar_t ascii_upper(wchar_t unit) {
     return (unit >= L'a' && unit <= L'z') ? unit - (L'a' - L'A') : unit;
 }
 
-bool same_name_ignoring_ascii_case(const wchar_t* left, const wchar_t* right) {
-    for (;; ++left, ++right) {
-        if (ascii_upper(*left) != ascii_upper(*right)) return false;
-        if (*left == 0) return true;
-    }
-}
-
 Placeholder find_placeholder(const wchar_t* name) {
-    for (const PlaceholderName& entry : placeholder_names) {
-        if (same_name_ignoring_ascii_case(name, entry.name)) return entry.placeholder;
-    }
-    return Placeholder::unknown;
+    const PlaceholderRule* rule = find_placeholder_rule(name);
+    return rule != nullptr ? rule->placeholder : Placeholder::unknown;
 }
 
 // False when the system cannot name the temporary folder. An empty value

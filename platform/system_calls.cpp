@@ -90,6 +90,12 @@ BOOL WINAPI real_DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE ta
                                  DWORD access, BOOL inherit, DWORD options) {
     return DuplicateHandle(source_process, source, target_process, target, access, inherit, options);
 }
+BOOL WINAPI real_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    return MoveFileExW(from, to, flags);
+}
+BOOL WINAPI real_GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+    return GetFileAttributesExW(path, level, data);
+}
 
 constexpr SystemCalls real_calls = {
     real_CreateFileW,
@@ -117,6 +123,8 @@ constexpr SystemCalls real_calls = {
     real_CloseHandle,
     real_DuplicateHandle,
     real_GetEnvironmentVariableW,
+    real_MoveFileExW,
+    real_GetFileAttributesExW,
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "image/icon_file.h"
+#include "image/launch_mode.h"
 #include "support/image_contract.h"
 #include "support/pe_reader.h"
 #include "support/test_files.h"
@@ -124,6 +125,40 @@ TEST(OnefileBuild, TextsGoIntoTheVersionResourceAndTheConstants) {
     }
 }
 
+// The launch mode lands in read-only data as zero-terminated UTF-16 arrays:
+// the cache spec (empty in temp mode), the temp spec, the block's key.
+TEST(OnefileBuild, LaunchModeGoesIntoTheConstants) {
+    struct Case {
+        std::vector<std::string> extra;
+        std::u16string cache_spec;
+        std::u16string temp_spec;
+    } const cases[] = {
+        {{}, u"", u"{TEMP}"},
+        {{"--cache-dir", "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}"}, u"{CACHE_DIR}\\{COMPANY}\\{PRODUCT}", u"{TEMP}"},
+        {{"--temp-dir", "D:\\scratch"}, u"", u"D:\\scratch"},
+    };
+    for (const Case& c : cases) {
+        Build build;
+        ASSERT_EQ(build.run(c.extra).exit_code, 0);
+        const auto image_bytes = read_bytes(build.output);
+        const std::u16string key = content_key_of(read_bytes(build.block));
+        // The three arrays follow one another: cache spec, temp spec, key.
+        std::vector<unsigned char> wanted;
+        for (char16_t unit : c.cache_spec + u'\0' + c.temp_spec + u'\0' + key + u'\0')
+            wanted.insert(wanted.end(),
+                          {static_cast<unsigned char>(unit & 0xFF), static_cast<unsigned char>(unit >> 8)});
+        EXPECT_NE(std::search(image_bytes.begin(), image_bytes.end(), wanted.begin(), wanted.end()), image_bytes.end())
+            << narrow_text(c.cache_spec);
+    }
+}
+
+TEST(OnefileBuild, CachedModeKeepsTheRecordNameForItself) {
+    Build build;
+    write_text(build.app / ".onefile-record", "mine");
+    EXPECT_EQ(build.run().exit_code, 0);
+    expect_refusal(build.run({"--cache-dir", "{CACHE_DIR}\\x"}), "a name the launcher keeps for its own record");
+}
+
 TEST(OnefileBuild, IconFromElsewhereIsPackedAtTheTopLevelByItsName) {
     Build build;
     const fs::path icon = build.scratch.path / "Custom Icon.ico";
@@ -197,6 +232,11 @@ TEST(OnefileBuild, MistakesEndWithOneLineAndNoOutput) {
         {"empty product", {"--product", ""}, "--product must not be empty"},
         {"unknown option", {"--colour", "red"}, "unknown option '--colour'"},
         {"missing payload block", {"--payload-block", (build.scratch.path / "none").string()}, "cannot read"},
+        {"cache folder named per run", {"--cache-dir", "{CACHE_DIR}\\{PID}"}, "uses {PID}, which changes in every run"},
+        {"relative cache folder", {"--cache-dir", "apps\\{PRODUCT}"}, "is not absolute after expansion"},
+        {"unknown placeholder", {"--cache-dir", "{CACHE_DIR}\\{NOPE}"}, "names an unknown placeholder {NOPE}"},
+        {"empty cache folder", {"--cache-dir", ""}, "--cache-dir needs a folder spec"},
+        {"relative temp folder", {"--temp-dir", "tmp"}, "--temp-dir 'tmp' is not absolute after expansion"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

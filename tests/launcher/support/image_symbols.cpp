@@ -68,3 +68,7 @@ extern "C" const std::uint64_t PAYLOAD_SIZE = sizeof onefile_payload_block;
 extern "C" const wchar_t onefile_company_name[] = L"Vellmore Limited";
 extern "C" const wchar_t onefile_product_name[] = L"Lumbrick";
 extern "C" const wchar_t onefile_version_text[] = L"1.0.0.0";
+// Temp mode, as a build without --cache-dir writes it.
+extern "C" const wchar_t onefile_cache_spec[] = L"";
+extern "C" const wchar_t onefile_temp_spec[] = L"{TEMP}";
+extern "C" const wchar_t onefile_content_key[] = L"0123456789abcdef";

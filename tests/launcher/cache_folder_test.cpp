@@ -1,0 +1,258 @@
+// The cached mode's folder: cold and warm starts, repair, a rival that
+// publishes first, a live run's folder left alone, and the sweep. The linked
+// test payload holds one entry, app.dll = "hello".
+#include "launcher/cache_folder.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "launcher/cache_record.h"
+#include "launcher/cache_sweep.h"
+#include "launcher/extraction.h"
+#include "launcher/folder_lock.h"
+#include "platform/system_calls.h"
+#include "support/extraction_fixtures.h"
+
+namespace {
+
+using extraction_fixtures::exists;
+using extraction_fixtures::read_file;
+using extraction_fixtures::write_file;
+
+constexpr wchar_t key[] = L"00000000000000aa";
+constexpr wchar_t other_key[] = L"00000000000000bb";
+const payload_fixtures::Bytes hello = {'h', 'e', 'l', 'l', 'o'};
+
+std::set<std::wstring> names_in(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    HANDLE listing = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) names.insert(entry.cFileName);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return names;
+}
+
+// One run's folder; its locks go when the run "ends" (the object goes).
+struct CacheRun {
+    CachedFolder folder{};
+    ~CacheRun() {
+        release_lock(folder.final_lock);
+        release_lock(folder.staging_lock);
+    }
+};
+
+int moves = 0;
+std::wstring rival_folder;
+
+BOOL WINAPI counting_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    ++moves;
+    return MoveFileExW(from, to, flags);
+}
+
+// A rival run publishes its complete copy just before this run's rename.
+BOOL WINAPI rival_first_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    if (!rival_folder.empty()) {
+        EXPECT_TRUE(MoveFileExW(rival_folder.c_str(), to, 0));
+        rival_folder.clear();
+    }
+    return MoveFileExW(from, to, flags);
+}
+
+class CacheFolder : public ::testing::Test {
+  protected:
+    std::wstring root;
+    std::wstring final_folder;
+
+    void SetUp() override {
+        restore_system_calls();
+        reset_directory_cache();
+        root = extraction_fixtures::fresh_test_directory() + L"\\cache";
+        final_folder = root + L"\\" + key;
+        moves = 0;
+    }
+    void TearDown() override {
+        restore_system_calls();
+        reset_directory_cache();
+    }
+
+    std::unique_ptr<CacheRun> open(const wchar_t* build_key = key) {
+        auto run = std::make_unique<CacheRun>();
+        open_cached_folder(run->folder, root.c_str(), build_key);
+        return run;
+    }
+    std::wstring in_use(const CacheRun& run) const { return run.folder.in_use; }
+    // What the cache folder holds besides this build's folder and its lock.
+    std::set<std::wstring> leftovers() const {
+        std::set<std::wstring> names = names_in(root);
+        names.erase(key);
+        names.erase(std::wstring(key) + L".lock");
+        return names;
+    }
+};
+
+TEST_F(CacheFolder, ColdStartPublishesWarmStartOnlyChecks) {
+    auto cold = open();
+    EXPECT_EQ(in_use(*cold), final_folder);
+    EXPECT_STREQ(cold->folder.first_entry, L"app.dll");
+    EXPECT_EQ(read_file(final_folder + L"\\app.dll"), hello);
+    EXPECT_EQ(names_in(final_folder), (std::set<std::wstring>{L"app.dll", L".onefile-record"}));
+    EXPECT_TRUE(leftovers().empty());
+
+    sys.MoveFileExW = counting_MoveFileExW;
+    auto warm = open();
+    EXPECT_EQ(in_use(*warm), final_folder);
+    EXPECT_STREQ(warm->folder.first_entry, L"app.dll");
+    EXPECT_EQ(moves, 0);
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(CacheFolder, DamagedFolderNobodyUsesIsRepairedInPlace) {
+    const struct {
+        const char* what;
+        void (*damage)(const std::wstring& folder);
+    } cases[] = {
+        {"library missing", [](const std::wstring& f) { DeleteFileW((f + L"\\app.dll").c_str()); }},
+        {"library cut short",
+         [](const std::wstring& f) {
+             write_file(f + L"\\app.dll", {'h', 'e'});
+         }},
+        {"library grown",
+         [](const std::wstring& f) {
+             write_file(f + L"\\app.dll", {'h', 'e', 'l', 'l', 'o', '!'});
+         }},
+        {"library is a folder",
+         [](const std::wstring& f) {
+             DeleteFileW((f + L"\\app.dll").c_str());
+             CreateDirectoryW((f + L"\\app.dll").c_str(), nullptr);
+         }},
+        {"record missing", [](const std::wstring& f) { DeleteFileW((f + L"\\.onefile-record").c_str()); }},
+        {"record empty", [](const std::wstring& f) { write_file(f + L"\\.onefile-record", {}); }},
+        {"record of another build",
+         [](const std::wstring& f) {
+             auto record = read_file(f + L"\\.onefile-record");
+             record[4 + 15] = 'b';
+             write_file(f + L"\\.onefile-record", record);
+         }},
+        {"record cut short",
+         [](const std::wstring& f) {
+             auto record = read_file(f + L"\\.onefile-record");
+             record.resize(record.size() - 2);
+             write_file(f + L"\\.onefile-record", record);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        open();
+        c.damage(final_folder);
+        auto repaired = open();
+        EXPECT_EQ(in_use(*repaired), final_folder);
+        EXPECT_EQ(read_file(final_folder + L"\\app.dll"), hello);
+        EXPECT_TRUE(leftovers().empty());
+        EXPECT_TRUE(folder_matches_record(final_folder.c_str(), key, repaired->folder.first_entry));
+    }
+}
+
+TEST_F(CacheFolder, DamagedFolderALiveRunHoldsIsLeftAloneAndSweptLater) {
+    open();
+    write_file(final_folder + L"\\app.dll", {'o', 'l', 'd'});
+    HANDLE live_run = open_shared_lock(final_folder.c_str());
+    ASSERT_NE(live_run, nullptr);
+    {
+        auto repairing = open();
+        const std::wstring private_copy = in_use(*repairing);
+        EXPECT_EQ(private_copy.rfind(final_folder + L".staging-", 0), 0u) << private_copy;
+        EXPECT_EQ(read_file(private_copy + L"\\app.dll"), hello);
+        EXPECT_EQ(read_file(final_folder + L"\\app.dll"), (payload_fixtures::Bytes{'o', 'l', 'd'}));
+        // Another run meanwhile sweeps: the private copy is in use, so it stays.
+        sweep_cache_folder(repairing->folder);
+        CachedFolder other{};
+        wcscpy(other.root, root.c_str());
+        wcscpy(other.final_folder, (root + L"\\" + other_key).c_str());
+        sweep_cache_folder(other);
+        EXPECT_TRUE(exists(private_copy));
+    }
+    release_lock(live_run);
+    auto later = open();
+    EXPECT_EQ(in_use(*later), final_folder);
+    EXPECT_EQ(read_file(final_folder + L"\\app.dll"), hello);
+    sweep_cache_folder(later->folder);
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(CacheFolder, RivalThatPublishesFirstWinsAndStagingGoes) {
+    open();
+    rival_folder = root + L"\\rival";
+    write_file(final_folder + L"\\from-the-rival.txt", hello);  // not in the record: extra files are allowed
+    ASSERT_TRUE(MoveFileExW(final_folder.c_str(), rival_folder.c_str(), 0));
+    sys.MoveFileExW = rival_first_MoveFileExW;
+    auto late = open();
+    EXPECT_EQ(in_use(*late), final_folder);
+    EXPECT_TRUE(exists(final_folder + L"\\from-the-rival.txt"));
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(CacheFolder, SweepRemovesOnlyUnheldFoldersOfTheCachedModesNames) {
+    auto own = open();
+    const std::wstring other = root + L"\\" + other_key;
+    const std::wstring held_other = root + L"\\00000000000000cc";
+    const std::wstring dead_staging = final_folder + L".staging-999999-0";
+    const std::wstring dead_removal = root + L"\\00000000000000dd.removing-1-2";
+    for (const std::wstring& folder : {other, held_other, dead_staging, dead_removal}) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        write_file(folder + L"\\file.dll", hello);
+    }
+    write_file(root + L"\\00000000000000ee.lock", {});  // a lock whose folder is gone
+    const std::wstring unrelated[] = {L"notes", L"ABCDEF0123456789", L"00000000000000ff0", L"0000000000000-ff"};
+    for (const std::wstring& name : unrelated) CreateDirectoryW((root + L"\\" + name).c_str(), nullptr);
+    HANDLE live_run = open_shared_lock(held_other.c_str());
+    ASSERT_NE(live_run, nullptr);
+
+    sweep_cache_folder(own->folder);
+    std::set<std::wstring> expected(std::begin(unrelated), std::end(unrelated));
+    expected.insert({L"00000000000000cc", L"00000000000000cc.lock"});
+    EXPECT_EQ(leftovers(), expected);
+    EXPECT_EQ(read_file(final_folder + L"\\app.dll"), hello);
+    release_lock(live_run);
+}
+
+TEST(FolderLock, SharedUseExcludesSoleUseAndPrivateNamesAreTakenOnce) {
+    const std::wstring folder = extraction_fixtures::fresh_test_directory() + L"\\f";
+    HANDLE first = open_shared_lock(folder.c_str());
+    HANDLE second = open_shared_lock(folder.c_str());
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(open_exclusive_lock(folder.c_str()), nullptr);
+    release_lock(first);
+    EXPECT_EQ(open_exclusive_lock(folder.c_str()), nullptr);
+    release_lock(second);
+    HANDLE sole = open_exclusive_lock(folder.c_str());
+    ASSERT_NE(sole, nullptr);
+    EXPECT_EQ(open_shared_lock(folder.c_str()), nullptr);
+    release_lock(sole);
+    EXPECT_FALSE(exists(folder + L".lock"));  // sole use removes the lock file
+
+    HANDLE mine = create_private_lock(folder.c_str());
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(create_private_lock(folder.c_str()), nullptr);
+    EXPECT_EQ(open_exclusive_lock(folder.c_str()), nullptr);
+    release_lock(mine);
+    EXPECT_FALSE(exists(folder + L".lock"));
+    mine = create_private_lock(folder.c_str());
+    EXPECT_NE(mine, nullptr);
+    release_lock(mine);
+
+    wchar_t path[12];
+    EXPECT_TRUE(folder_lock_path(path, L"C:\\abc", 12));  // 6 + 5 units and the terminator
+    EXPECT_STREQ(path, L"C:\\abc.lock");
+    EXPECT_FALSE(folder_lock_path(path, L"C:\\abcd", 12));
+}
+
+}  // namespace
