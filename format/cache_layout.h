@@ -11,37 +11,31 @@
 //   <key>.staging-<pid>-<n>.lock   copy), and the lock its owner holds
 //   <key>.removing-<pid>-<n>       a damaged folder on its way out
 //
-// A key is the 64-bit FNV-1a hash of the payload block, as 16 lowercase
-// hexadecimal digits: the same block always gives the same folder, another
-// block practically never does. Nothing else under the cache folder is ever
-// touched: only names that begin with a key followed by the end or a '.'.
+// A key is the SHA-256 digest of the payload block, its first 16 bytes as 32
+// lowercase hexadecimal digits (128 bits): the same block always gives the
+// same folder, and no build can be made on purpose to take another build's
+// folder name. onefile-build computes it; the launcher only carries it.
+// Nothing else under the cache folder is ever touched: only names that begin
+// with a key followed by the end or a '.'.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 namespace cache_layout {
 
-inline constexpr std::size_t key_length = 16;
+inline constexpr std::size_t key_length = 32;
 inline constexpr wchar_t record_file_name[] = L".onefile-record";
 inline constexpr wchar_t lock_suffix[] = L".lock";
 inline constexpr wchar_t staging_infix[] = L".staging-";
 inline constexpr wchar_t removing_infix[] = L".removing-";
 
-inline constexpr std::uint64_t fnv_offset_basis = 0xcbf29ce484222325ull;
-inline constexpr std::uint64_t fnv_prime = 0x100000001b3ull;
-
-inline std::uint64_t content_hash(const unsigned char* bytes, std::size_t size) {
-    std::uint64_t hash = fnv_offset_basis;
-    for (std::size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * fnv_prime;
-    return hash;
-}
-
-// Writes the key's 16 digits (no terminator) into out.
+// The key's digits for a digest (at least key_length / 2 bytes), without a
+// terminator.
 template <typename Unit>
-void format_content_key(std::uint64_t hash, Unit* out) {
+void format_content_key(const unsigned char* digest, Unit* out) {
     constexpr char digits[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < key_length; ++i) out[i] = static_cast<Unit>(digits[(hash >> (60 - 4 * i)) & 0xF]);
+    for (std::size_t i = 0; i < key_length; ++i)
+        out[i] = static_cast<Unit>(digits[(digest[i / 2] >> (i % 2 == 0 ? 4 : 0)) & 0xF]);
 }
 
 template <typename Unit>

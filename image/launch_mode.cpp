@@ -1,5 +1,9 @@
 #include "image/launch_mode.h"
 
+#include <openssl/evp.h>
+
+#include <cstdlib>
+
 #include "format/cache_layout.h"
 #include "format/path_placeholders.h"
 #include "image/text_encoding.h"
@@ -103,8 +107,12 @@ bool check_folder_spec(const char* option, const std::string& spec, std::u16stri
 }
 
 std::u16string content_key_of(const std::vector<unsigned char>& block) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digest_size = 0;
+    // SHA-256 of a buffer in memory cannot fail short of memory exhaustion.
+    if (EVP_Digest(block.data(), block.size(), digest, &digest_size, EVP_sha256(), nullptr) != 1) std::abort();
     std::u16string key(cache_layout::key_length, u'0');
-    cache_layout::format_content_key(cache_layout::content_hash(block.data(), block.size()), key.data());
+    cache_layout::format_content_key(digest, key.data());
     return key;
 }
 

@@ -2,7 +2,7 @@
 // written after every other file, listing what the folder holds.
 //
 //   magic     4 bytes    "ZOFR"
-//   key       16 bytes   the content key, ASCII
+//   key       32 bytes   the content key, ASCII
 //   entries   per file: its name in UTF-16LE, a zero code unit, its size as
 //             u64 LE (the payload archive's layout without the data)
 //   end       one zero code unit

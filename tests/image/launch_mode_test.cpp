@@ -79,15 +79,15 @@ TEST(FolderSpec, PlaceholderTableAgreesWithTheExpandersNames) {
     EXPECT_EQ(std::size(placeholder_rules), 15u);
 }
 
-TEST(ContentKey, IsTheFnv1aHashOfTheBlockInSixteenLowercaseDigits) {
-    // Published FNV-1a 64 test vectors.
+TEST(ContentKey, IsTheFirstHalfOfTheBlocksSha256InLowercaseDigits) {
+    // Published SHA-256 test vectors, cut to 128 bits.
     const struct {
         std::string bytes;
         const char16_t* key;
     } cases[] = {
-        {"", u"cbf29ce484222325"},
-        {"a", u"af63dc4c8601ec8c"},
-        {"foobar", u"85944171f73967e8"},
+        {"", u"e3b0c44298fc1c149afbf4c8996fb924"},
+        {"abc", u"ba7816bf8f01cfea414140de5dae2223"},
+        {"a", u"ca978112ca1bbdcafac231b39a23dc4d"},
     };
     for (const auto& c : cases) {
         const std::vector<unsigned char> block(c.bytes.begin(), c.bytes.end());
@@ -103,15 +103,15 @@ TEST(ContentKey, NamesTheLauncherSweepsAreExactlyKeyPrefixed) {
         const char16_t* name;
         bool ours;
     } cases[] = {
-        {u"0123456789abcdef", true},
-        {u"0123456789abcdef.lock", true},
-        {u"0123456789abcdef.staging-12-0", true},
-        {u"0123456789abcdef.removing-12-0.lock", true},
-        {u"0123456789abcde", false},
-        {u"0123456789abcdef0", false},
-        {u"0123456789ABCDEF", false},
-        {u"0123456789abcdeg", false},
-        {u"0123456789abcdef-x", false},
+        {u"0123456789abcdef0123456789abcdef", true},
+        {u"0123456789abcdef0123456789abcdef.lock", true},
+        {u"0123456789abcdef0123456789abcdef.staging-12-0", true},
+        {u"0123456789abcdef0123456789abcdef.removing-12-0.lock", true},
+        {u"0123456789abcdef0123456789abcde", false},
+        {u"0123456789abcdef0123456789abcdef0", false},
+        {u"0123456789ABCDEF0123456789ABCDEF", false},
+        {u"0123456789abcdef0123456789abcdeg", false},
+        {u"0123456789abcdef0123456789abcdef-x", false},
         {u"onefile_1_2_3", false},
         {u"", false},
     };

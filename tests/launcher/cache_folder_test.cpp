@@ -24,8 +24,8 @@ using extraction_fixtures::exists;
 using extraction_fixtures::read_file;
 using extraction_fixtures::write_file;
 
-constexpr wchar_t key[] = L"00000000000000aa";
-constexpr wchar_t other_key[] = L"00000000000000bb";
+constexpr wchar_t key[] = L"000000000000000000000000000000aa";
+constexpr wchar_t other_key[] = L"000000000000000000000000000000bb";
 const payload_fixtures::Bytes hello = {'h', 'e', 'l', 'l', 'o'};
 
 std::set<std::wstring> names_in(const std::wstring& folder) {
@@ -138,7 +138,7 @@ TEST_F(CacheFolder, DamagedFolderNobodyUsesIsRepairedInPlace) {
         {"record of another build",
          [](const std::wstring& f) {
              auto record = read_file(f + L"\\.onefile-record");
-             record[4 + 15] = 'b';
+             record[4 + 31] = 'b';
              write_file(f + L"\\.onefile-record", record);
          }},
         {"record cut short",
@@ -202,22 +202,23 @@ TEST_F(CacheFolder, RivalThatPublishesFirstWinsAndStagingGoes) {
 TEST_F(CacheFolder, SweepRemovesOnlyUnheldFoldersOfTheCachedModesNames) {
     auto own = open();
     const std::wstring other = root + L"\\" + other_key;
-    const std::wstring held_other = root + L"\\00000000000000cc";
+    const std::wstring held_other = root + L"\\000000000000000000000000000000cc";
     const std::wstring dead_staging = final_folder + L".staging-999999-0";
-    const std::wstring dead_removal = root + L"\\00000000000000dd.removing-1-2";
+    const std::wstring dead_removal = root + L"\\000000000000000000000000000000dd.removing-1-2";
     for (const std::wstring& folder : {other, held_other, dead_staging, dead_removal}) {
         CreateDirectoryW(folder.c_str(), nullptr);
         write_file(folder + L"\\file.dll", hello);
     }
-    write_file(root + L"\\00000000000000ee.lock", {});  // a lock whose folder is gone
-    const std::wstring unrelated[] = {L"notes", L"ABCDEF0123456789", L"00000000000000ff0", L"0000000000000-ff"};
+    write_file(root + L"\\000000000000000000000000000000ee.lock", {});  // a lock whose folder is gone
+    const std::wstring unrelated[] = {L"notes", L"ABCDEF0123456789ABCDEF0123456789",
+                                      L"000000000000000000000000000000ff0", L"0000000000000-ff"};
     for (const std::wstring& name : unrelated) CreateDirectoryW((root + L"\\" + name).c_str(), nullptr);
     HANDLE live_run = open_shared_lock(held_other.c_str());
     ASSERT_NE(live_run, nullptr);
 
     sweep_cache_folder(own->folder);
     std::set<std::wstring> expected(std::begin(unrelated), std::end(unrelated));
-    expected.insert({L"00000000000000cc", L"00000000000000cc.lock"});
+    expected.insert({L"000000000000000000000000000000cc", L"000000000000000000000000000000cc.lock"});
     EXPECT_EQ(leftovers(), expected);
     EXPECT_EQ(read_file(final_folder + L"\\app.dll"), hello);
     release_lock(live_run);

@@ -71,4 +71,4 @@ extern "C" const wchar_t onefile_version_text[] = L"1.0.0.0";
 // Temp mode, as a build without --cache-dir writes it.
 extern "C" const wchar_t onefile_cache_spec[] = L"";
 extern "C" const wchar_t onefile_temp_spec[] = L"{TEMP}";
-extern "C" const wchar_t onefile_content_key[] = L"0123456789abcdef";
+extern "C" const wchar_t onefile_content_key[] = L"0123456789abcdef0123456789abcdef";
