@@ -1,7 +1,7 @@
 // bench_app.dll: the application library of the benchmark's launchers.
 //
-// run_code returns 0 at once, so a launcher run costs what the launcher
-// itself does. Only when ONEFILE_BENCH_REPORT names a file does it first
+// run_code returns at once, so a launcher run costs what the launcher itself
+// does: 0, or the number in ONEFILE_BENCH_EXIT_CODE. Only when ONEFILE_BENCH_REPORT names a file does it first
 // measure, and write to that file one line of key=value pairs:
 //
 //   child_start_seconds      from this process's creation time to run_code's
@@ -71,5 +71,7 @@ extern "C" __declspec(dllexport) int run_code(int, wchar_t**, const wchar_t*) {
     wchar_t report[MAX_PATH];
     const DWORD length = GetEnvironmentVariableW(L"ONEFILE_BENCH_REPORT", report, MAX_PATH);
     if (length != 0 && length < MAX_PATH) write_report(report, child_start);
-    return 0;
+    wchar_t code[16];
+    const DWORD code_length = GetEnvironmentVariableW(L"ONEFILE_BENCH_EXIT_CODE", code, 16);
+    return code_length != 0 && code_length < 16 ? static_cast<int>(std::wcstoul(code, nullptr, 10)) : 0;
 }

@@ -2,7 +2,10 @@
 // measured program itself, so a start-to-exit time is a Windows process start
 // as a user's shell would make it, with no Unix-side Wine start-up in it.
 //
-//   bench_harness ROUNDS LAUNCHER TINY_LAUNCHER BLOCK TOOLS_DIR
+//   bench_harness ROUNDS LAUNCHER TINY_LAUNCHER BLOCK TOOLS_DIR CACHED_LAUNCHER
+//
+// CACHED_LAUNCHER is the same application built with
+// --cache-dir {TEMP}\onefile_bench_cache.
 //
 // Each round runs, in this order:
 //   LAUNCHER                  timed from before CreateProcessW to after the wait
@@ -15,8 +18,13 @@
 //   LAUNCHER, TINY_LAUNCHER   again, with ONEFILE_BENCH_REPORT set: the child's
 //                             start time and the parent's peak (bench_app.cpp,
 //                             probe() below)
+//   CACHED_LAUNCHER           into an emptied cache (cold), then again (warm)
+//   plain_host.exe FOLDER     the warm start's floor, FOLDER the cached folder
+//   read_limit FOLDER         what reading every cached file once costs
 // and prints one line of key=value pairs. Round 0 is a warm-up and is marked
-// as such; tools/benchmark.sh leaves it out of the figures.
+// as such; tools/benchmark.sh leaves it out of the figures. After the rounds
+// one more line (no round=) tells how the cached mode held up under sixteen
+// first starts at once and under runs ended at ten points of a cold start.
 #include <windows.h>
 
 #include <cstdio>
@@ -52,16 +60,15 @@ std::string read_all(HANDLE pipe) {
     return text;
 }
 
-// Starts program with arguments and waits for it. With capture, its standard
-// output goes into a pipe that is read to the end; otherwise it shares ours.
-Run run(const std::wstring& program, const std::wstring& arguments, bool capture) {
+// Starts program with arguments. With capture, its standard output goes into
+// a pipe (whose read end is handed back); otherwise it shares ours.
+PROCESS_INFORMATION start_program(const std::wstring& program, const std::wstring& arguments, HANDLE* capture) {
     std::wstring line = quoted(program) + (arguments.empty() ? L"" : L" " + arguments);
-    HANDLE read_end = nullptr;
     HANDLE write_end = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (capture) {
+    if (capture != nullptr) {
         SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-        if (!CreatePipe(&read_end, &write_end, &inheritable, 0)) bench::fail_with_error("CreatePipe", GetLastError());
-        SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+        if (!CreatePipe(capture, &write_end, &inheritable, 0)) bench::fail_with_error("CreatePipe", GetLastError());
+        SetHandleInformation(*capture, HANDLE_FLAG_INHERIT, 0);
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -70,18 +77,41 @@ Run run(const std::wstring& program, const std::wstring& arguments, bool capture
     startup.hStdOutput = write_end;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
+    // Wine now and then refuses a start under load; a second try succeeds.
+    for (int attempt = 0;; ++attempt) {
+        if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                           &process)) {
+            break;
+        }
+        if (attempt == 5) {
+            std::fwprintf(stderr, L"cannot start %ls\n", program.c_str());
+            bench::fail_with_error("CreateProcessW", GetLastError());
+        }
+        Sleep(50);
+    }
+    if (capture != nullptr) CloseHandle(write_end);
+    return process;
+}
 
+DWORD wait_for_exit(PROCESS_INFORMATION& process) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+// Starts program with arguments and waits for it. With capture, its standard
+// output goes into a pipe that is read to the end; otherwise it shares ours.
+Run run(const std::wstring& program, const std::wstring& arguments, bool capture) {
+    HANDLE read_end = nullptr;
     Run result;
     FILETIME before;
     GetSystemTimePreciseAsFileTime(&before);
     const double start = bench::seconds_now();
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        std::fwprintf(stderr, L"cannot start %ls\n", program.c_str());
-        bench::fail_with_error("CreateProcessW", GetLastError());
-    }
+    PROCESS_INFORMATION process = start_program(program, arguments, capture ? &read_end : nullptr);
     if (capture) {
-        CloseHandle(write_end);
         result.output = read_all(read_end);
         CloseHandle(read_end);
     }
@@ -163,8 +193,101 @@ std::wstring temp_folder() {
     return folder;
 }
 
+bool is_key_name(const wchar_t* name) {
+    std::size_t length = 0;
+    for (; name[length] != 0; ++length) {
+        const wchar_t c = name[length];
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+    }
+    return length == 32;
+}
+
+// Names in the cache folder: the complete folders (bare keys) and the rest.
+struct CacheContents {
+    std::wstring complete_folder;  // the last one listed
+    int complete = 0;
+    int staging = 0;
+};
+
+CacheContents list_cache(const std::wstring& cache) {
+    CacheContents contents;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((cache + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return contents;
+    do {
+        if (is_key_name(found.cFileName)) {
+            ++contents.complete;
+            contents.complete_folder = cache + L"\\" + found.cFileName;
+        }
+        if (std::wcsstr(found.cFileName, L".staging-") != nullptr &&
+            std::wcsstr(found.cFileName, L".lock") == nullptr) {
+            ++contents.staging;
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return contents;
+}
+
+void empty_cache(const std::wstring& tools, const std::wstring& cache) {
+    if (GetFileAttributesW(cache.c_str()) != INVALID_FILE_ATTRIBUTES)
+        run(tools + L"\\delete_limit.exe", quoted(cache), true);
+}
+
+std::string cached_rounds_fields(const std::wstring& cached_launcher, const std::wstring& tools,
+                                 const std::wstring& cache) {
+    empty_cache(tools, cache);
+    std::string line = " cold_seconds=" + number_text(run(cached_launcher, L"", false).seconds);
+    line += " warm_seconds=" + number_text(run(cached_launcher, L"", false).seconds);
+    const std::wstring folder = list_cache(cache).complete_folder;
+    if (folder.empty()) bench::fail("the cached launcher left no complete folder");
+    line += " plain_host_seconds=" + number_text(run(tools + L"\\plain_host.exe", quoted(folder), false).seconds);
+    line += " read_seconds=" + field(run(tools + L"\\read_limit.exe", quoted(folder), true).output, "read_seconds");
+    return line;
+}
+
+// Sixteen first starts into an empty cache at once, each expecting its own
+// exit code; then runs ended at ten points of a cold start, each followed by
+// a normal start that must succeed.
+std::string cached_robustness_line(const std::wstring& cached_launcher, const std::wstring& tools,
+                                   const std::wstring& cache, double cold_seconds) {
+    constexpr int starts = 16;
+    empty_cache(tools, cache);
+    PROCESS_INFORMATION processes[starts];
+    for (int i = 0; i < starts; ++i) {
+        SetEnvironmentVariableW(L"ONEFILE_BENCH_EXIT_CODE", std::to_wstring(100 + i).c_str());
+        processes[i] = start_program(cached_launcher, L"", nullptr);
+    }
+    SetEnvironmentVariableW(L"ONEFILE_BENCH_EXIT_CODE", nullptr);
+    int right = 0;
+    for (int i = 0; i < starts; ++i) right += wait_for_exit(processes[i]) == DWORD(100 + i);
+    const CacheContents raced = list_cache(cache);
+    std::string line = "race_starts=" + std::to_string(starts) + " race_right_codes=" + std::to_string(right) +
+                       " race_final_folders=" + std::to_string(raced.complete) +
+                       " race_staging_left=" + std::to_string(raced.staging);
+
+    constexpr int points = 10;
+    int next_ok = 0;
+    int staging_left = 0;
+    int ended_unpacking = 0;
+    for (int i = 0; i < points; ++i) {
+        empty_cache(tools, cache);
+        PROCESS_INFORMATION doomed = start_program(cached_launcher, L"", nullptr);
+        Sleep(static_cast<DWORD>(cold_seconds * 1000.0 * i / points));
+        TerminateProcess(doomed.hProcess, 99);
+        wait_for_exit(doomed);
+        ended_unpacking += list_cache(cache).staging;
+        PROCESS_INFORMATION next = start_program(cached_launcher, L"", nullptr);
+        next_ok += wait_for_exit(next) == 0;
+        staging_left += list_cache(cache).staging;
+    }
+    empty_cache(tools, cache);
+    return line + " kill_points=" + std::to_string(points) +
+           " kill_during_unpacking=" + std::to_string(ended_unpacking) + " kill_next_ok=" + std::to_string(next_ok) +
+           " kill_staging_left=" + std::to_string(staging_left);
+}
+
 void run_round(int round, const std::wstring& launcher, const std::wstring& tiny_launcher, const std::wstring& block,
-               const std::wstring& tools, const std::wstring& temp) {
+               const std::wstring& tools, const std::wstring& temp, const std::wstring& cached_launcher) {
     const std::wstring id = std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(round);
     const std::wstring target = temp + L"\\onefile_bench_write_" + id;
     const std::wstring report = temp + L"\\onefile_bench_report_" + id + L".txt";
@@ -197,18 +320,23 @@ void run_round(int round, const std::wstring& launcher, const std::wstring& tiny
     line += " tiny_child_from_creation_seconds=" + field(tiny, "child_start_seconds");
     line += " tiny_launcher_creation_lag_seconds=" + field(tiny, "creation_lag_seconds");
     line += " tiny_parent_peak_working_set=" + field(tiny, "parent_peak_working_set");
+    line += cached_rounds_fields(cached_launcher, tools, temp + L"\\onefile_bench_cache");
     bench::print_result(line);
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 6) bench::fail("usage: bench_harness ROUNDS LAUNCHER TINY_LAUNCHER BLOCK TOOLS_DIR");
+    if (argc != 7) bench::fail("usage: bench_harness ROUNDS LAUNCHER TINY_LAUNCHER BLOCK TOOLS_DIR CACHED_LAUNCHER");
     const int rounds = static_cast<int>(std::wcstol(argv[1], nullptr, 10));
     if (rounds < 1) bench::fail("ROUNDS must be at least 1");
     // A launcher started from here must take the parent role.
     SetEnvironmentVariableW(L"ZORVEK_ONEFILE_PARENT", nullptr);
     const std::wstring temp = temp_folder();
-    for (int round = 0; round <= rounds; ++round) run_round(round, argv[2], argv[3], argv[4], argv[5], temp);
+    for (int round = 0; round <= rounds; ++round) run_round(round, argv[2], argv[3], argv[4], argv[5], temp, argv[6]);
+    // A cold start's time, to spread the ten ending points over it.
+    empty_cache(argv[5], temp + L"\\onefile_bench_cache");
+    const double cold_seconds = run(argv[6], L"", false).seconds;
+    bench::print_result(cached_robustness_line(argv[6], argv[5], temp + L"\\onefile_bench_cache", cold_seconds));
     return 0;
 }

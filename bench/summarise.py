@@ -13,6 +13,11 @@ import sys
 
 LIMIT_TARGET = 1.15
 MEMORY_TARGET = 1.10
+# The cached mode: a warm start against a plain folder's host program, a cold
+# start against a temp-mode run, a content check against a warm start.
+WARM_TARGET = 1.3
+COLD_TARGET = 1.1
+CONTENT_CHECK_SHARE = 0.15
 
 
 def parse_lines(path):
@@ -41,8 +46,54 @@ def mb(value):
     return "%7.1f MB" % (value / 1e6)
 
 
+def verdict(value, target):
+    return "met" if value <= target else "MISSED"
+
+
+def print_cached_mode(rounds, robustness):
+    print()
+    print("Cached mode, same application (milliseconds):")
+    print("%-44s %8s %8s %8s %8s" % ("", "median", "min", "max", "spread"))
+    for label, key in [("warm start (launcher, start to exit)", "warm_seconds"),
+                       ("plain-folder floor (plain_host)", "plain_host_seconds"),
+                       ("cold start, empty cache", "cold_seconds"),
+                       ("temp-mode run (launcher above)", "launcher_seconds"),
+                       ("reading every cached file once", "read_seconds")]:
+        median, low, high = stats(column(rounds, key))
+        print("%-44s %s %s %s %s" % (label, ms(median), ms(low), ms(high), ms(high - low)))
+    warm, warm_min, _ = stats(column(rounds, "warm_seconds"))
+    plain, plain_min, _ = stats(column(rounds, "plain_host_seconds"))
+    cold, cold_min, _ = stats(column(rounds, "cold_seconds"))
+    temp, temp_min, _ = stats(column(rounds, "launcher_seconds"))
+    read = statistics.median(column(rounds, "read_seconds"))
+    print()
+    print("ratio warm start / plain-folder floor: %.3f on medians, %.3f on minimums (target at most %.2f): %s"
+          % (warm / plain, warm_min / plain_min, WARM_TARGET, verdict(warm / plain, WARM_TARGET)))
+    print("ratio cold start / temp-mode run: %.3f on medians, %.3f on minimums (target at most %.2f): %s"
+          % (cold / temp, cold_min / temp_min, COLD_TARGET, verdict(cold / temp, COLD_TARGET)))
+    print("content check, reading alone / warm start: %.2f (worth doing at most %.2f): %s"
+          % (read / warm, CONTENT_CHECK_SHARE,
+             "worth it" if read / warm <= CONTENT_CHECK_SHARE else "too dear; sizes are checked instead"))
+    if robustness:
+        starts = int(robustness["race_starts"])
+        print("%d first starts at once: %s right exit codes, %s final folder(s), %s staging folder(s) left: %s"
+              % (starts, robustness["race_right_codes"], robustness["race_final_folders"],
+                 robustness["race_staging_left"],
+                 "met" if (int(robustness["race_right_codes"]) == starts and robustness["race_final_folders"] == "1"
+                           and robustness["race_staging_left"] == "0") else "MISSED"))
+        points = int(robustness["kill_points"])
+        print("runs ended at %d points of a cold start (%s of them while unpacking): next start succeeded %s times, "
+              "%s staging folder(s) left: %s"
+              % (points, robustness["kill_during_unpacking"], robustness["kill_next_ok"],
+                 robustness["kill_staging_left"],
+                 "met" if int(robustness["kill_next_ok"]) == points and robustness["kill_staging_left"] == "0"
+                 else "MISSED"))
+
+
 def main():
-    rounds = [row for row in parse_lines(sys.argv[1]) if row.get("round") != "0"]
+    lines_read = parse_lines(sys.argv[1])
+    rounds = [row for row in lines_read if "round" in row and row["round"] != "0"]
+    robustness = next((row for row in lines_read if "race_starts" in row), None)
     build = {}
     for row in parse_lines(sys.argv[2]):
         build.update(row)
@@ -108,6 +159,9 @@ def main():
         median, low, high = stats(column(rounds, total))
         print("%-44s %s %s %s   (of which before the creation stamp: %s)"
               % (label, ms(median), ms(low), ms(high), ms(statistics.median(column(rounds, lag))).strip()))
+
+    if "warm_seconds" in rounds[0]:
+        print_cached_mode(rounds, robustness)
 
     if build:
         print()

@@ -115,8 +115,7 @@ bool replace_damaged_final(CachedFolder& folder) {
     drop_staging(folder, false);
     // Between the exclusive and the shared hold another repair may have put
     // its own complete copy in place; any complete copy will do.
-    if (folder.final_lock == nullptr ||
-        !folder_matches_record(folder.final_folder, folder.key, folder.first_entry)) {
+    if (folder.final_lock == nullptr || !folder_matches_record(folder.final_folder, folder.key, folder.first_entry)) {
         report_message("Error, the cached folder changed while it was being published.");
     }
     use_folder(folder, folder.final_folder);
@@ -156,8 +155,12 @@ void open_cached_folder(CachedFolder& folder, const wchar_t* cache_spec, const w
     folder.key = key;
     work_out_cache_root(folder, cache_spec);
     join_final_folder(folder);
-    ensure_parent_directories(folder.final_folder);
-    folder.final_lock = wait_for_shared_lock(folder.final_folder);
+    folder.final_lock = open_shared_lock(folder.final_folder);
+    if (folder.final_lock == nullptr) {
+        // A first start: the cache folder itself may not be there yet.
+        ensure_parent_directories(folder.final_folder);
+        folder.final_lock = wait_for_shared_lock(folder.final_folder);
+    }
     if (folder.final_lock == nullptr) {
         report_system_error("Error, couldn't lock the cached folder.", GetLastError());
     }

@@ -58,6 +58,39 @@ ReportedRun run_and_report(Launch launch, const Scratch& scratch, const std::wst
     return run_;
 }
 
+// A run whose application waits, after its report, until it is let go: a
+// live run holding its folder.
+class LiveRun {
+  public:
+    LiveRun(const Scratch& scratch, const std::wstring& launcher, const std::wstring& report, const wchar_t* name) {
+        const std::wstring tag = L"onefile_e2e_" + decimal(GetCurrentProcessId()) + L"_" + name + L"_";
+        ready_ = CreateEventW(nullptr, TRUE, FALSE, (tag + L"ready").c_str());
+        release_ = CreateEventW(nullptr, TRUE, FALSE, (tag + L"release").c_str());
+        Launch launch = scratch.launch(launcher, report);
+        launch.environment.push_back({L"PROBE_READY_EVENT", tag + L"ready"});
+        launch.environment.push_back({L"PROBE_WAIT_EVENT", tag + L"release"});
+        up_ = start(launch, running_) && WaitForSingleObject(ready_, 60000) == WAIT_OBJECT_0;
+    }
+    ~LiveRun() {
+        CloseHandle(ready_);
+        CloseHandle(release_);
+    }
+    bool up() const { return up_; }
+    // Lets the application return; its run's exit code.
+    DWORD end() {
+        SetEvent(release_);
+        RunResult result;
+        EXPECT_TRUE(finish(running_, result));
+        return result.exit_code;
+    }
+
+  private:
+    HANDLE ready_ = nullptr;
+    HANDLE release_ = nullptr;
+    Running running_;
+    bool up_ = false;
+};
+
 // ---- the application's contract --------------------------------------------------
 
 TEST(CachedMode, ApplicationSeesWhatATempModeChildSees) {
@@ -164,15 +197,8 @@ TEST(CachedMode, DamagedFolderIsRepairedUnlessALiveRunUsesIt) {
     const std::wstring gone_file = folder + L"\\level1\\notes.txt";
 
     // A live run holds the folder while it is damaged.
-    const std::wstring tag = L"onefile_e2e_" + decimal(GetCurrentProcessId()) + L"_cached_";
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, (tag + L"ready").c_str());
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, (tag + L"release").c_str());
-    Launch holding = scratch.launch(cached_launcher(), L"holding.txt");
-    holding.environment.push_back({L"PROBE_READY_EVENT", tag + L"ready"});
-    holding.environment.push_back({L"PROBE_WAIT_EVENT", tag + L"release"});
-    Running live;
-    ASSERT_TRUE(start(holding, live));
-    ASSERT_EQ(WaitForSingleObject(ready, 60000), WAIT_OBJECT_0);
+    LiveRun live(scratch, cached_launcher(), L"holding.txt", L"repair");
+    ASSERT_TRUE(live.up());
     HANDLE cut = CreateFileW(cut_file.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
     ASSERT_NE(cut, INVALID_HANDLE_VALUE);
     CloseHandle(cut);
@@ -185,10 +211,7 @@ TEST(CachedMode, DamagedFolderIsRepairedUnlessALiveRunUsesIt) {
     EXPECT_EQ(beside.report.extraction_folder.at(L"chunk_exact.bin").size, 32768u);
     EXPECT_FALSE(path_exists(gone_file)) << "the live run's folder was altered";
 
-    SetEvent(release);
-    RunResult live_result;
-    EXPECT_TRUE(finish(live, live_result));
-    EXPECT_EQ(live_result.exit_code, 0u);
+    EXPECT_EQ(live.end(), 0u);
 
     const ReportedRun repaired =
         run_and_report(scratch.launch(cached_launcher(), L"repaired.txt"), scratch, L"repaired.txt");
@@ -197,8 +220,6 @@ TEST(CachedMode, DamagedFolderIsRepairedUnlessALiveRunUsesIt) {
     EXPECT_TRUE(path_exists(gone_file));
     EXPECT_TRUE(repaired.report.extraction_folder == first.report.extraction_folder);
     EXPECT_EQ(names_in(cache_root(scratch)), one_build(name_of(folder))) << "the private copy is swept";
-    CloseHandle(ready);
-    CloseHandle(release);
 }
 
 // ---- runs ended while they unpack -------------------------------------------------------
@@ -237,15 +258,8 @@ TEST(CachedMode, RunEndedWhileUnpackingLeavesNothingTheNextStartTripsOver) {
 
 TEST(CachedMode, OtherBuildsFoldersGoOnceNoLiveRunUsesThem) {
     Scratch scratch;
-    const std::wstring tag = L"onefile_e2e_" + decimal(GetCurrentProcessId()) + L"_old_build_";
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, (tag + L"ready").c_str());
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, (tag + L"release").c_str());
-    Launch old_launch = scratch.launch(cached_second_launcher(), L"old.txt");
-    old_launch.environment.push_back({L"PROBE_READY_EVENT", tag + L"ready"});
-    old_launch.environment.push_back({L"PROBE_WAIT_EVENT", tag + L"release"});
-    Running old_run;
-    ASSERT_TRUE(start(old_launch, old_run));
-    ASSERT_EQ(WaitForSingleObject(ready, 60000), WAIT_OBJECT_0);
+    LiveRun old_run(scratch, cached_second_launcher(), L"old.txt", L"old_build");
+    ASSERT_TRUE(old_run.up());
     ProbeReport old_report;
     ASSERT_TRUE(read_report(scratch.report_path(L"old.txt"), old_report));
     const std::wstring old_folder = folder_of(old_report.library_path);
@@ -259,10 +273,7 @@ TEST(CachedMode, OtherBuildsFoldersGoOnceNoLiveRunUsesThem) {
     ASSERT_TRUE(list_tree(old_folder, still));
     EXPECT_TRUE(still == old_files) << "a folder in use by a running application was altered";
 
-    SetEvent(release);
-    RunResult old_result;
-    EXPECT_TRUE(finish(old_run, old_result));
-    EXPECT_EQ(old_result.exit_code, 0u);
+    EXPECT_EQ(old_run.end(), 0u);
 
     const ReportedRun after = run_and_report(scratch.launch(cached_launcher()), scratch);
     EXPECT_EQ(after.result.exit_code, 0u);
@@ -272,8 +283,6 @@ TEST(CachedMode, OtherBuildsFoldersGoOnceNoLiveRunUsesThem) {
     run_and_report(scratch.launch(cached_second_launcher()), scratch);
     EXPECT_TRUE(path_exists(cache_root(scratch) + L"\\mine"));
     EXPECT_FALSE(path_exists(folder_of(current.report.library_path)));
-    CloseHandle(ready);
-    CloseHandle(release);
 }
 
 }  // namespace
