@@ -1,6 +1,10 @@
 #include "launcher/cached_start.h"
 
+#include <windows.h>
+
 #include "launcher/cache_folder.h"
+#include "launcher/cleanup.h"
+#include "launcher/fatal_report.h"
 #include "launcher/cache_sweep.h"
 #include "launcher/launcher_state.h"
 #include "launcher/main_sequence.h"
@@ -8,8 +12,23 @@
 #include "paths/environment.h"
 #include "paths/path_normalise.h"
 #include "paths/wide_buffer.h"
+#include "platform/system_calls.h"
 
 namespace {
+
+bool is_ending_event(DWORD type) {
+    return type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT ||
+           type == CTRL_SHUTDOWN_EVENT;
+}
+
+// Reached only when no handler of the application took the event. Windows'
+// own default handling would end the process with the same code; Wine's
+// ends it with 0, and an interrupted run must never look like a success.
+// There is nothing to clean up: the folder stays for the next start.
+BOOL WINAPI end_interrupted_run(DWORD type) {
+    if (is_ending_event(type)) ExitProcess(interrupted_exit_code);
+    return FALSE;
+}
 
 // Process-wide: its locks are held until the process ends.
 constinit CachedFolder cached_folder = {};
@@ -25,6 +44,9 @@ void point_at_application(const CachedFolder& folder) {
 
 int run_cached_start(int argument_count, wchar_t** argument_vector) {
     prepare_parent_environment();
+    if (!sys.SetConsoleCtrlHandler(end_interrupted_run, TRUE)) {
+        report_message("Error, failed to register signal handler.");
+    }
     open_cached_folder(cached_folder, onefile_cache_spec, onefile_content_key);
     sweep_cache_folder(cached_folder);
     point_at_application(cached_folder);

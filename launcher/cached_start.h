@@ -9,8 +9,8 @@
 // ZORVEK_ONEFILE_DIRECTORY and ZORVEK_ORIGINAL_ARGV0 are set, and
 // ZORVEK_ONEFILE_PARENT names this process; the exit code is run_code's.
 // Nothing is removed when the application ends: the folder's lock goes with
-// the process, and a console event ends the process the system's way (never
-// with 0).
+// the process. A console event that no handler of the application takes ends
+// the process with 0xC000013A, as Windows' default handling does, never 0.
 #pragma once
 
 int run_cached_start(int argument_count, wchar_t** argument_vector);

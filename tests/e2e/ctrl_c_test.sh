@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Ctrl-C on the launcher's terminal, end to end.
 #
-# Usage: ctrl_c_test.sh LAUNCHER WORK_DIR [child-ignores]
+# Usage: ctrl_c_test.sh LAUNCHER WORK_DIR [child-ignores | cached]
 #
 # Wine turns a SIGINT into CTRL_C_EVENT for the process that receives it, so
 # the launcher runs under a pseudo-terminal (script) and gets a real ^C typed
@@ -16,6 +16,9 @@
 # thread may finish first with the child's code.
 # With child-ignores the application swallows the event, so the launcher's
 # handler must wait out its 5 s grace and terminate the child itself.
+# With cached the launcher is a cached-mode one: the application runs in the
+# launcher's own process, the folder stays, and the exit status must not be 0
+# (the low byte of 0xC000013A).
 #
 # The launcher runs in the Wine user's temporary folder: Wine replaces a Unix
 # TMP with its own. Exit status 77 marks a skip (no script(1)).
@@ -88,7 +91,11 @@ folder=${folder%/}
 [ -d "$folder" ] || fail "extraction folder $folder is not there while the application runs"
 processes=$(token_processes | wc -l)
 note "launcher pid $(cat "$work/pid"), $processes processes carry the run's token, folder $folder"
-[ "$processes" -ge 2 ] || fail "expected the launcher and its child, found $processes processes"
+if [ "$mode" = cached ]; then
+    [ "$processes" -ge 1 ] || fail "expected the launcher, found $processes processes"
+else
+    [ "$processes" -ge 2 ] || fail "expected the launcher and its child, found $processes processes"
+fi
 
 printf '\003' >&3
 launcher_ended() { ! kill -0 "$script_pid" 2>/dev/null; }
@@ -97,7 +104,13 @@ wait "$script_pid"
 status=$?
 script_pid=
 note "launcher exit status $status"
-[ ! -e "$folder" ] || fail "extraction folder $folder survived"
+if [ "$mode" = cached ]; then
+    [ "$status" = $((0xC000013A & 0xFF)) ] || fail "an interrupted cached run ended with status $status"
+    [ -d "$folder" ] || fail "the cached folder $folder was removed"
+    rm -rf "${folder%/*}"
+else
+    [ ! -e "$folder" ] || fail "extraction folder $folder survived"
+fi
 none_left() { [ -z "$(token_processes)" ]; }
 wait_for 50 none_left || fail "a process outlived the launcher: $(token_processes)"
 folder=
