@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "format/cache_layout.h"
-#include "format/path_placeholders.h"
 #include "image/launch_mode.h"
 
 namespace {
@@ -18,7 +17,8 @@ TEST(FolderSpec, AcceptsOnlyWhatEveryRunExpandsToTheSameAbsoluteFolder) {
     const std::string past_limit = at_limit + "x";
     const SpecCase cases[] = {
         {"{CACHE_DIR}\\{COMPANY}\\{PRODUCT}", nullptr},
-        {"{cache_dir}\\{Product}\\{VERSION}", nullptr},
+        {"{cache_dir}\\{Product}\\{VERSION}", nullptr},  // names in any letter case
+        {"{CACHE_DIRX}", "names an unknown placeholder {CACHE_DIRX}"},
         {"{HOME}\\.apps\\{PRODUCT_VERSION}", nullptr},
         {"{TEMP}", nullptr},
         {"C:\\Apps\\{PRODUCT}", nullptr},
@@ -63,20 +63,6 @@ TEST(FolderSpec, AcceptsOnlyWhatEveryRunExpandsToTheSameAbsoluteFolder) {
         EXPECT_NE(error.find(c.problem), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
-}
-
-TEST(FolderSpec, PlaceholderTableAgreesWithTheExpandersNames) {
-    // Every name is found in any letter case, and only whole names match.
-    for (const PlaceholderRule& rule : placeholder_rules) {
-        std::u16string lower;
-        for (const char* unit = rule.name; *unit != 0; ++unit) lower += static_cast<char16_t>(std::tolower(*unit));
-        EXPECT_EQ(find_placeholder_rule(lower.c_str()), &rule) << rule.name;
-        EXPECT_EQ(find_placeholder_rule(rule.name), &rule) << rule.name;
-    }
-    EXPECT_EQ(find_placeholder_rule("TEMPX"), nullptr);
-    EXPECT_EQ(find_placeholder_rule("TEM"), nullptr);
-    EXPECT_EQ(find_placeholder_rule(""), nullptr);
-    EXPECT_EQ(std::size(placeholder_rules), 15u);
 }
 
 TEST(ContentKey, IsTheFirstHalfOfTheBlocksSha256InLowercaseDigits) {

@@ -1,6 +1,8 @@
-// The cached mode's folder: cold and warm starts, repair, a rival that
-// publishes first, a live run's folder left alone, and the sweep. The linked
-// test payload holds one entry, app.dll = "hello".
+// The cached mode's folder: cold and warm starts, every kind of damage, a
+// rival that publishes at the very moment of the rename (through the seam),
+// the sweep and the locks. A live run's folder left alone is shown end to end
+// (tests/e2e/cached_mode_test.cpp). The linked test payload holds one entry,
+// app.dll = "hello".
 #include "launcher/cache_folder.h"
 
 #include <gtest/gtest.h>
@@ -158,33 +160,6 @@ TEST_F(CacheFolder, DamagedFolderNobodyUsesIsRepairedInPlace) {
         EXPECT_TRUE(leftovers().empty());
         EXPECT_TRUE(folder_matches_record(final_folder.c_str(), key, repaired->folder.first_entry));
     }
-}
-
-TEST_F(CacheFolder, DamagedFolderALiveRunHoldsIsLeftAloneAndSweptLater) {
-    open();
-    write_file(final_folder + L"\\app.dll", {'o', 'l', 'd'});
-    HANDLE live_run = open_shared_lock(final_folder.c_str());
-    ASSERT_NE(live_run, nullptr);
-    {
-        auto repairing = open();
-        const std::wstring private_copy = in_use(*repairing);
-        EXPECT_EQ(private_copy.rfind(final_folder + L".staging-", 0), 0u) << private_copy;
-        EXPECT_EQ(read_file(private_copy + L"\\app.dll"), hello);
-        EXPECT_EQ(read_file(final_folder + L"\\app.dll"), (payload_fixtures::Bytes{'o', 'l', 'd'}));
-        // Another run meanwhile sweeps: the private copy is in use, so it stays.
-        sweep_cache_folder(repairing->folder);
-        CachedFolder other{};
-        wcscpy(other.root, root.c_str());
-        wcscpy(other.final_folder, (root + L"\\" + other_key).c_str());
-        sweep_cache_folder(other);
-        EXPECT_TRUE(exists(private_copy));
-    }
-    release_lock(live_run);
-    auto later = open();
-    EXPECT_EQ(in_use(*later), final_folder);
-    EXPECT_EQ(read_file(final_folder + L"\\app.dll"), hello);
-    sweep_cache_folder(later->folder);
-    EXPECT_TRUE(leftovers().empty());
 }
 
 TEST_F(CacheFolder, RivalThatPublishesFirstWinsAndStagingGoes) {
