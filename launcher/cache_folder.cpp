@@ -102,11 +102,11 @@ void move_aside_and_remove(CachedFolder& folder) {
 // run holds it (it is then left as it is).
 bool replace_damaged_final(CachedFolder& folder) {
     release_lock(folder.final_lock);
+    folder.final_lock = nullptr;
+    // Not taken again when it fails: this run will not use that folder, and
+    // holding it would only keep a later run from repairing it.
     HANDLE sole = open_exclusive_lock(folder.final_folder);
-    if (sole == nullptr) {
-        folder.final_lock = open_shared_lock(folder.final_folder);
-        return false;
-    }
+    if (sole == nullptr) return false;
     move_aside_and_remove(folder);
     bool published = sys.MoveFileExW(folder.staging, folder.final_folder, 0);
     release_lock(sole);
