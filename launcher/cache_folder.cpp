@@ -20,6 +20,8 @@ namespace {
 // Names are <key>.<infix><pid>-<n>; a name still taken after this many tries
 // means something other than a dead run's leftovers is in the way.
 constexpr unsigned own_name_attempts = 100;
+constexpr unsigned rename_attempts = 20;
+constexpr DWORD rename_retry_ms = 25;
 
 void work_out_cache_root(CachedFolder& folder, const wchar_t* cache_spec) {
     // The expansion and the absolute form share the extraction directory's
@@ -122,8 +124,21 @@ bool replace_damaged_final(CachedFolder& folder) {
     return true;
 }
 
+// A scanner that still holds a file just written makes Windows refuse to
+// rename its folder for a moment; only a taken name is final at once.
+bool rename_staging_to_final(const CachedFolder& folder) {
+    for (unsigned attempt = 0;; ++attempt) {
+        if (sys.MoveFileExW(folder.staging, folder.final_folder, 0)) return true;
+        const DWORD error = GetLastError();
+        if (attempt == rename_attempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            return false;
+        if (sys.GetFileAttributesW(folder.final_folder) != INVALID_FILE_ATTRIBUTES) return false;
+        sys.Sleep(rename_retry_ms);
+    }
+}
+
 void publish_staging(CachedFolder& folder) {
-    if (sys.MoveFileExW(folder.staging, folder.final_folder, 0)) {
+    if (rename_staging_to_final(folder)) {
         drop_staging(folder, false);
         use_folder(folder, folder.final_folder);
         return;

@@ -68,6 +68,20 @@ BOOL WINAPI rival_first_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return MoveFileExW(from, to, flags);
 }
 
+int refusals_left = 0;
+
+// Windows refuses to rename a folder while a scanner holds a file in it.
+BOOL WINAPI busy_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    if (refusals_left > 0) {
+        --refusals_left;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return MoveFileExW(from, to, flags);
+}
+
+void WINAPI no_Sleep(DWORD) {}
+
 class CacheFolder : public ::testing::Test {
   protected:
     std::wstring root;
@@ -172,6 +186,26 @@ TEST_F(CacheFolder, RivalThatPublishesFirstWinsAndStagingGoes) {
     EXPECT_EQ(in_use(*late), final_folder);
     EXPECT_TRUE(exists(final_folder + L"\\from-the-rival.txt"));
     EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(CacheFolder, RenameRefusedForAMomentIsRetriedThenLeftToAPrivateCopy) {
+    sys.MoveFileExW = busy_MoveFileExW;
+    sys.Sleep = no_Sleep;
+    const std::wstring base = root;
+    const struct {
+        int refusals;
+        bool published;
+    } cases[] = {{1, true}, {20, true}, {1000, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusals);
+        root = base + L"\\" + std::to_wstring(c.refusals);
+        final_folder = root + L"\\" + key;
+        refusals_left = c.refusals;
+        auto run = open();
+        EXPECT_EQ(in_use(*run) == final_folder, c.published) << in_use(*run);
+        EXPECT_EQ(exists(final_folder), c.published);
+        EXPECT_EQ(read_file(in_use(*run) + L"\\app.dll"), hello);
+    }
 }
 
 TEST_F(CacheFolder, SweepRemovesOnlyUnheldFoldersOfTheCachedModesNames) {
