@@ -73,7 +73,7 @@ unsigned char* read_record_file(const wchar_t* folder, std::size_t* size) {
 // False for anything but a plain file that can be looked at.
 bool regular_file_size(const wchar_t* path, std::uint64_t* size) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!sys.GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return false;
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
     *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;

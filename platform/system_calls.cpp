@@ -106,9 +106,6 @@ BOOL WINAPI real_DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE ta
 BOOL WINAPI real_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return MoveFileExW(from, to, flags);
 }
-BOOL WINAPI real_GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
-    return GetFileAttributesExW(path, level, data);
-}
 
 constexpr SystemCalls real_calls = {
     real_CreateFileW,
@@ -137,7 +134,6 @@ constexpr SystemCalls real_calls = {
     real_DuplicateHandle,
     real_GetEnvironmentVariableW,
     real_MoveFileExW,
-    real_GetFileAttributesExW,
 };
 
 }  // namespace

@@ -49,10 +49,9 @@ struct SystemCalls {
     // Environment reads: a fake hands back a value of the full 32,767
     // characters, which Wine's own environment cannot hold.
     DWORD(WINAPI* GetEnvironmentVariableW)(LPCWSTR, LPWSTR, DWORD);
-    // The cached mode: a rival run that publishes first, a file that changes
-    // size between two looks.
+    // The cached mode: a rival run that publishes at the moment of the
+    // rename, a rename refused for a moment.
     BOOL(WINAPI* MoveFileExW)(LPCWSTR, LPCWSTR, DWORD);
-    BOOL(WINAPI* GetFileAttributesExW)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 };
 
 extern SystemCalls sys;
