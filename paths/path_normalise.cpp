@@ -5,8 +5,6 @@
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
 
-constinit wchar_t extraction_directory[extraction_directory_capacity] = {};
-
 namespace {
 
 // Both normalised paths feed the comparison of executable paths.
@@ -69,13 +67,14 @@ void replace_by_short_form(wchar_t* path, std::size_t capacity) {
 
 }  // namespace
 
-void make_extraction_directory_absolute() {
-    wchar_t full[extraction_directory_capacity];
-    DWORD length =
-        sys.GetFullPathNameW(extraction_directory, extraction_directory_capacity, full, nullptr /* file part */);
+void make_directory_absolute(wchar_t* directory, std::size_t capacity) {
+    auto* full = static_cast<wchar_t*>(malloc(capacity * sizeof(wchar_t)));
+    if (full == nullptr) abort();
+    DWORD length = sys.GetFullPathNameW(directory, static_cast<DWORD>(capacity), full, nullptr /* file part */);
     if (length == 0) abort();
-    if (length >= extraction_directory_capacity) stop_at_limit("extraction folder path");
-    wide_copy(extraction_directory, full, extraction_directory_capacity);
+    if (length >= capacity) stop_at_limit("extraction folder path");
+    wide_copy(directory, full, capacity);
+    free(full);
 }
 
 void resolve_final_path(wchar_t* destination, const wchar_t* source, DWORD capacity, bool resolve) {
@@ -94,7 +93,7 @@ void resolve_final_path(wchar_t* destination, const wchar_t* source, DWORD capac
     if (FinalPathFunction final_path = sys.find_final_path_function()) {
         length = final_path(file, destination, capacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     }
-    CloseHandle(file);
+    sys.CloseHandle(file);
     // A result of the capacity or more is the size it would need. 0 is no
     // error: the destination keeps the plain copy.
     if (length >= capacity) stop_at_limit(executable_path);

@@ -68,12 +68,6 @@ DWORD WINAPI real_GetFileAttributesW(LPCWSTR path) {
 void WINAPI real_Sleep(DWORD ms) {
     Sleep(ms);
 }
-LPWSTR* WINAPI real_CommandLineToArgvW(LPCWSTR line, int* count) {
-    return CommandLineToArgvW(line, count);
-}
-LPWSTR WINAPI real_GetCommandLineW() {
-    return GetCommandLineW();
-}
 HRESULT WINAPI real_SHGetFolderPathW(HWND window, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
     return SHGetFolderPathW(window, csidl, token, flags, path);
 }
@@ -89,6 +83,18 @@ BOOL WINAPI real_CloseHandle(HANDLE handle) {
 BOOL WINAPI real_DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE target_process, LPHANDLE target,
                                  DWORD access, BOOL inherit, DWORD options) {
     return DuplicateHandle(source_process, source, target_process, target, access, inherit, options);
+}
+
+using GenerateRandomFunction = BOOLEAN(WINAPI*)(PVOID, ULONG);
+
+// RtlGenRandom, exported by advapi32 as SystemFunction036. Shell32 already
+// brings advapi32 into the process, so the load costs a reference count.
+bool real_fill_random(void* out, ULONG size) {
+    HMODULE advapi = LoadLibraryW(L"advapi32.dll");
+    if (advapi == nullptr) return false;
+    auto generate =
+        reinterpret_cast<GenerateRandomFunction>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")));
+    return generate != nullptr && generate(out, size);
 }
 
 constexpr SystemCalls real_calls = {
@@ -110,12 +116,11 @@ constexpr SystemCalls real_calls = {
     remove_directory_tree,
     real_GetFileAttributesW,
     real_Sleep,
-    real_CommandLineToArgvW,
-    real_GetCommandLineW,
     real_SHGetFolderPathW,
     real_GetStdHandle,
     real_CloseHandle,
     real_DuplicateHandle,
+    real_fill_random,
     real_GetEnvironmentVariableW,
 };
 

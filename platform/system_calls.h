@@ -38,14 +38,16 @@ struct SystemCalls {
     void (*remove_directory_tree)(const wchar_t*);
     DWORD(WINAPI* GetFileAttributesW)(LPCWSTR);
     void(WINAPI* Sleep)(DWORD);
-    LPWSTR*(WINAPI* CommandLineToArgvW)(LPCWSTR, int*);
-    LPWSTR(WINAPI* GetCommandLineW)();
     HRESULT(WINAPI* SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
     // The child launch and the cleanup: tests count closes and feed chosen
     // standard handles.
     HANDLE(WINAPI* GetStdHandle)(DWORD);
     BOOL(WINAPI* CloseHandle)(HANDLE);
     BOOL(WINAPI* DuplicateHandle)(HANDLE, HANDLE, HANDLE, LPHANDLE, DWORD, BOOL, DWORD);
+    // 64 random bits for the folder name: the system's generator, loaded at
+    // run time (the image imports nothing beyond KERNEL32 and SHELL32). False
+    // where the system has none or it fails.
+    bool (*fill_random)(void*, ULONG);
     // Environment reads: a fake hands back a value of the full 32,767
     // characters, which Wine's own environment cannot hold.
     DWORD(WINAPI* GetEnvironmentVariableW)(LPCWSTR, LPWSTR, DWORD);

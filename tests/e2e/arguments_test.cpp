@@ -72,6 +72,20 @@ TEST(ArgumentSpacing, RunsOfBlanksBetweenArgumentsSeparateOnly) {
     EXPECT_EQ(report.arguments, (std::vector<std::wstring>{probe_launcher(), L"one", L"two", L"three four"}));
 }
 
+// The application gets the split any program built on our runtime would get,
+// not a second splitter's: the two differ on "" inside quotation marks.
+TEST(ArgumentSplit, DoubledQuotationMarksInsideQuotesFollowTheRuntimesRules) {
+    Scratch scratch;
+    Launch launch = scratch.launch(probe_launcher());
+    launch.raw_tail = L" \"a\"\"b c\" plain";
+
+    run(launch);
+    ProbeReport report;
+    ASSERT_TRUE(read_report(scratch.report_path(), report));
+
+    EXPECT_EQ(report.arguments, (std::vector<std::wstring>{probe_launcher(), L"a\"b c", L"plain"}));
+}
+
 TEST(ArgumentZero, IsTheLaunchersPathWhateverTheCallerWrote) {
     Scratch scratch;
     Launch launch = scratch.launch(probe_launcher());

@@ -31,7 +31,7 @@
 
 #include <cstdint>
 
-namespace payload_format {
+namespace payload_layout {
 
 inline constexpr unsigned char magic[3] = {0x51, 0x5A, 0x59};
 inline constexpr std::uint64_t magic_size = 3;
@@ -43,4 +43,4 @@ inline constexpr int window_log = 27;
 inline constexpr std::uint64_t max_name_units = 1023;
 inline constexpr std::uint64_t name_buffer_units = max_name_units + 1;
 
-}  // namespace payload_format
+}  // namespace payload_layout
