@@ -16,24 +16,11 @@ constexpr std::size_t chunk_size = 32768;
 constinit wchar_t entry_name[payload_layout::name_buffer_units] = {};
 constinit unsigned char chunk[chunk_size] = {};
 
-// The launcher's reading of one name (launcher/main_sequence.cpp).
-bool read_entry_name() {
-    switch (payload_layout::read_entry_name(PayloadReader::read, entry_name)) {
-        case payload_layout::NameRead::too_long:
-            report_message("Error, attached data holds an entry name that is too long.");
-        case payload_layout::NameRead::end_marker:
-            return false;
-        case payload_layout::NameRead::entry:
-            break;
-    }
-    return true;
-}
-
 }  // namespace
 
 ArchiveWalk walk_payload_archive() {
     ArchiveWalk walk = {0, 0};
-    while (read_entry_name()) {
+    while (PayloadReader::read_entry_name(entry_name)) {
         if (!payload_layout::entry_name_is_safe(entry_name)) report_unsafe_entry_name(entry_name);
         const std::uint64_t size = payload_layout::read_entry_size(PayloadReader::read);
         payload_layout::stream_entry_data(PayloadReader::read, size, chunk, chunk_size,

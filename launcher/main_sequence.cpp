@@ -10,7 +10,6 @@
 #include "launcher/extraction.h"
 #include "launcher/fatal_report.h"
 #include "launcher/run_state.h"
-#include "format/archive_walk.h"
 #include "launcher/payload_reader.h"
 #include "paths/environment.h"
 #include "paths/path_normalise.h"
@@ -81,20 +80,6 @@ void register_console_handler() {
     }
 }
 
-// Reads one name, a code unit at a time, into the run state's entry name.
-// False at the end marker. A name that would not fit is refused before use.
-bool read_entry_name(RunState& state) {
-    switch (payload_layout::read_entry_name(PayloadReader::read, state.entry_name)) {
-        case payload_layout::NameRead::too_long:
-            report_message("Error, attached data holds an entry name that is too long.");
-        case payload_layout::NameRead::end_marker:
-            return false;
-        case payload_layout::NameRead::entry:
-            break;
-    }
-    return true;
-}
-
 [[noreturn]] void report_missing_application_library() {
     report_message("Error, attached data holds no application library.");
 }
@@ -158,7 +143,7 @@ int run_main_sequence(RunState& state, int argument_count, wchar_t** argument_ve
 
     PayloadReader::open();
 
-    while (read_entry_name(state)) {
+    while (PayloadReader::read_entry_name(state.entry_name)) {
         join_entry_path(state);
         if (state.application_library_path[0] == L'\0') {
             wide_copy(state.application_library_path, state.current_file_path, path_capacity);

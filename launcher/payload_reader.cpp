@@ -9,6 +9,7 @@
 
 #include <zstd.h>
 
+#include "format/archive_walk.h"
 #include "format/payload_layout.h"
 #include "launcher/fatal_report.h"
 
@@ -101,6 +102,18 @@ void close() {
     window = nullptr;
     fill_level = 0;
     read_position = 0;
+}
+
+bool read_entry_name(wchar_t* name) {
+    switch (payload_layout::read_entry_name(read, name)) {
+        case payload_layout::NameRead::too_long:
+            report_message("Error, attached data holds an entry name that is too long.");
+        case payload_layout::NameRead::end_marker:
+            return false;
+        case payload_layout::NameRead::entry:
+            break;
+    }
+    return true;
 }
 
 std::uint64_t decompression_calls() {
