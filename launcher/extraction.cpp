@@ -94,11 +94,11 @@ void extract_entry(RunState& state) {
     const std::uint64_t size = payload_layout::read_entry_size(PayloadReader::read);
     // A directory that cannot be made shows up as a file that cannot be opened.
     ensure_parent_directories(state.directories, state.current_file_path);
-    HANDLE file = sys.CreateFileW(state.current_file_path, GENERIC_WRITE, FILE_SHARE_WRITE,
-                                  nullptr,        // lpSecurityAttributes: default
-                                  CREATE_ALWAYS,  // an existing file is replaced and truncated
-                                  0,              // dwFlagsAndAttributes
-                                  nullptr);       // hTemplateFile
+    HANDLE file = CreateFileW(state.current_file_path, GENERIC_WRITE, FILE_SHARE_WRITE,
+                              nullptr,        // lpSecurityAttributes: default
+                              CREATE_ALWAYS,  // an existing file is replaced and truncated
+                              0,              // dwFlagsAndAttributes
+                              nullptr);       // hTemplateFile
     if (file == INVALID_HANDLE_VALUE) report_open_failure(state.current_file_path);
     auto write_chunk = [file](const unsigned char* bytes, std::size_t count) {
         DWORD written = 0;
@@ -108,7 +108,7 @@ void extract_entry(RunState& state) {
         }
     };
     payload_layout::stream_entry_data(PayloadReader::read, size, state.write_buffer, write_buffer_size, write_chunk);
-    sys.CloseHandle(file);
+    CloseHandle(file);
 }
 
 bool ensure_parent_directories(DirectoryCache& cache, const wchar_t* path) {

@@ -75,7 +75,7 @@ void work_out_extraction_directory(RunState& state) {
 }
 
 void register_console_handler() {
-    if (!sys.SetConsoleCtrlHandler(console_control_handler, TRUE)) {
+    if (!SetConsoleCtrlHandler(console_control_handler, TRUE)) {
         report_message("Error, failed to register signal handler.");
     }
 }

@@ -84,8 +84,8 @@ void resolve_final_path(wchar_t* destination, const wchar_t* source, DWORD capac
     }
     // No data access and no backup semantics: enough to ask for the name of a
     // file; a directory does not open and keeps its plain form.
-    HANDLE file = sys.CreateFileW(source, 0 /* access */, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(source, 0 /* access */, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     wide_copy_or_stop(destination, source, capacity, executable_path);
     if (file == INVALID_HANDLE_VALUE) return;
 
@@ -93,7 +93,7 @@ void resolve_final_path(wchar_t* destination, const wchar_t* source, DWORD capac
     if (FinalPathFunction final_path = sys.find_final_path_function()) {
         length = final_path(file, destination, capacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     }
-    sys.CloseHandle(file);
+    CloseHandle(file);
     // A result of the capacity or more is the size it would need. 0 is no
     // error: the destination keeps the plain copy.
     if (length >= capacity) stop_at_limit(executable_path);
