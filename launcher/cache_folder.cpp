@@ -24,13 +24,9 @@ constexpr unsigned rename_attempts = 20;
 constexpr DWORD rename_retry_ms = 25;
 
 void work_out_cache_root(CachedFolder& folder, const wchar_t* cache_spec) {
-    // The expansion and the absolute form share the extraction directory's
-    // buffer and rules; the unpacking later points that buffer at the staging
-    // folder.
-    bool expanded = expand_path_spec(extraction_directory, cache_spec, extraction_directory_capacity);
-    make_extraction_directory_absolute();
+    bool expanded = expand_path_spec(folder.root, cache_spec, path_capacity);
+    make_directory_absolute(folder.root, path_capacity);
     if (!expanded) report_expansion_failure(cache_spec);
-    wide_copy_or_stop(folder.root, extraction_directory, path_capacity, "cache folder path");
 }
 
 void join_final_folder(CachedFolder& folder) {
@@ -67,16 +63,18 @@ void make_staging_folder(CachedFolder& folder) {
     report_message("Error, couldn't lock a staging folder in the cache folder.");
 }
 
-void unpack_into_staging(CachedFolder& folder) {
-    wide_copy(extraction_directory, folder.staging, extraction_directory_capacity);
+// The staging folder becomes the run state's extraction directory, so the
+// entries go through the same joining, checks and writes as in temp mode.
+void unpack_into_staging(RunState& state, CachedFolder& folder) {
+    wide_copy(state.extraction_directory, folder.staging, extraction_directory_capacity);
     CacheRecord record;
     start_record(record, folder.key);
     PayloadReader::open();
-    while (read_entry_name()) {
-        join_entry_path();
-        if (folder.first_entry[0] == L'\0') wide_copy(folder.first_entry, entry_name, entry_name_capacity);
-        extract_entry();
-        record_unpacked_file(record, entry_name, current_file_path);
+    while (PayloadReader::read_entry_name(state.entry_name)) {
+        join_entry_path(state);
+        if (folder.first_entry[0] == L'\0') wide_copy(folder.first_entry, state.entry_name, entry_name_capacity);
+        extract_entry(state);
+        record_unpacked_file(record, state.entry_name, state.current_file_path);
     }
     if (folder.first_entry[0] == L'\0') report_missing_application_library();
     PayloadReader::close();
@@ -166,14 +164,15 @@ void name_own_folder(wchar_t* out, const CachedFolder& folder, const wchar_t* in
     wide_append_or_stop(out, suffix, path_capacity, "cache folder path");
 }
 
-void open_cached_folder(CachedFolder& folder, const wchar_t* cache_spec, const wchar_t* key) {
+void open_cached_folder(RunState& state, const wchar_t* cache_spec, const wchar_t* key) {
+    CachedFolder& folder = state.cached;
     folder.key = key;
     work_out_cache_root(folder, cache_spec);
     join_final_folder(folder);
     folder.final_lock = open_shared_lock(folder.final_folder);
     if (folder.final_lock == nullptr) {
         // A first start: the cache folder itself may not be there yet.
-        ensure_parent_directories(folder.final_folder);
+        ensure_parent_directories(state.directories, folder.final_folder);
         folder.final_lock = wait_for_shared_lock(folder.final_folder);
     }
     if (folder.final_lock == nullptr) {
@@ -185,6 +184,6 @@ void open_cached_folder(CachedFolder& folder, const wchar_t* cache_spec, const w
     }
     folder.first_entry[0] = L'\0';
     make_staging_folder(folder);
-    unpack_into_staging(folder);
+    unpack_into_staging(state, folder);
     publish_staging(folder);
 }

@@ -17,32 +17,13 @@
 
 #include <windows.h>
 
-#include "launcher/launcher_state.h"
+#include "launcher/run_state.h"
 
-struct CachedFolder {
-    // The build's content key (format/cache_layout.h).
-    const wchar_t* key;
-    // The cache spec, expanded and absolute.
-    wchar_t root[path_capacity];
-    // root\<content key>
-    wchar_t final_folder[path_capacity];
-    // root\<key>.staging-<pid>-<n> while this run has one; else empty.
-    wchar_t staging[path_capacity];
-    // The complete folder this run starts the application from.
-    wchar_t in_use[path_capacity];
-    // The application library's name, the record's first entry.
-    wchar_t first_entry[entry_name_capacity];
-    // Held until the process ends: the final folder's shared lock, and the
-    // staging folder's own lock while a staging folder exists.
-    HANDLE final_lock;
-    HANDLE staging_lock;
-};
-
-// Fills folder.in_use with a checked, complete folder of the build whose
+// Fills state.cached.in_use with a checked, complete folder of the build whose
 // payload is linked, under cache_spec expanded, and keeps it locked for the
-// rest of the process. Every failure ends the process with one line and exit
-// code 2.
-void open_cached_folder(CachedFolder& folder, const wchar_t* cache_spec, const wchar_t* key);
+// rest of the process. Unpacking goes through the run state's extraction
+// buffers. Every failure ends the process with one line and exit code 2.
+void open_cached_folder(RunState& state, const wchar_t* cache_spec, const wchar_t* key);
 
 // root\<key><infix><pid>-<attempt> into out (path_capacity code units).
 void name_own_folder(wchar_t* out, const CachedFolder& folder, const wchar_t* infix, unsigned attempt);

@@ -6,9 +6,9 @@
 #include <string.h>
 
 #include "format/cache_layout.h"
-#include "launcher/extraction.h"
+#include "format/entry_name_rule.h"
 #include "launcher/fatal_report.h"
-#include "launcher/launcher_state.h"
+#include "launcher/run_state.h"
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
 
@@ -49,10 +49,10 @@ bool record_path(wchar_t* path, const wchar_t* folder) {
 unsigned char* read_record_file(const wchar_t* folder, std::size_t* size) {
     wchar_t path[path_capacity];
     if (!record_path(path, folder)) return nullptr;
-    HANDLE file = sys.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr,  // lpSecurityAttributes: default
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);  // hTemplateFile
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr,  // lpSecurityAttributes: default
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);  // hTemplateFile
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     LARGE_INTEGER length{};
     unsigned char* bytes = nullptr;
@@ -65,7 +65,7 @@ unsigned char* read_record_file(const wchar_t* folder, std::size_t* size) {
             bytes = nullptr;
         }
     }
-    sys.CloseHandle(file);
+    CloseHandle(file);
     *size = got;
     return bytes;
 }
@@ -115,7 +115,10 @@ bool entries_present(const unsigned char* bytes, std::size_t size, const wchar_t
         if (at + sizeof file_size > size) return false;
         memcpy(&file_size, bytes + at, sizeof file_size);
         at += sizeof file_size;
-        if (!entry_name_is_safe(name) || !file_has_size(folder, name, file_size)) return false;
+        if (payload_layout::entry_name_problem(name, length) != payload_layout::NameProblem::none ||
+            !file_has_size(folder, name, file_size)) {
+            return false;
+        }
         if (index == 0) wide_copy(first_entry, name, entry_name_capacity);
     }
 }
@@ -143,17 +146,17 @@ void write_record(CacheRecord& record, const wchar_t* folder) {
     append_name(record, L"");
     wchar_t path[path_capacity];
     if (!record_path(path, folder)) stop_at_limit("file path");
-    HANDLE file = sys.CreateFileW(path, GENERIC_WRITE, 0,
-                                  nullptr,  // lpSecurityAttributes: default
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);  // hTemplateFile
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0,
+                              nullptr,  // lpSecurityAttributes: default
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);  // hTemplateFile
     if (file == INVALID_HANDLE_VALUE) report_system_error("Error, couldn't write the cache record.", GetLastError());
     DWORD written = 0;
     if (!sys.WriteFile(file, record.bytes, static_cast<DWORD>(record.used), &written, nullptr) ||
         written != record.used) {
         report_system_error("Error, couldn't write the cache record.", GetLastError());
     }
-    sys.CloseHandle(file);
+    CloseHandle(file);
 }
 
 void release_record(CacheRecord& record) {

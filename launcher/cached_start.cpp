@@ -6,11 +6,9 @@
 #include "launcher/cleanup.h"
 #include "launcher/fatal_report.h"
 #include "launcher/cache_sweep.h"
-#include "launcher/launcher_state.h"
 #include "launcher/main_sequence.h"
 #include "launcher/mode_constants.h"
 #include "paths/environment.h"
-#include "paths/path_normalise.h"
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
 
@@ -30,29 +28,26 @@ BOOL WINAPI end_interrupted_run(DWORD type) {
     return FALSE;
 }
 
-// Process-wide: its locks are held until the process ends.
-constinit CachedFolder cached_folder = {};
-
-void point_at_application(const CachedFolder& folder) {
-    wide_copy(extraction_directory, folder.in_use, extraction_directory_capacity);
-    wide_copy(application_library_path, folder.in_use, path_capacity);
-    wide_append_or_stop(application_library_path, L"\\", path_capacity, "file path");
-    wide_append_or_stop(application_library_path, folder.first_entry, path_capacity, "file path");
+void point_at_application(RunState& state) {
+    wide_copy(state.extraction_directory, state.cached.in_use, extraction_directory_capacity);
+    wide_copy(state.application_library_path, state.cached.in_use, path_capacity);
+    wide_append_or_stop(state.application_library_path, L"\\", path_capacity, "file path");
+    wide_append_or_stop(state.application_library_path, state.cached.first_entry, path_capacity, "file path");
 }
 
 }  // namespace
 
-int run_cached_start(int argument_count, wchar_t** argument_vector) {
+int run_cached_start(RunState& state, int argument_count, wchar_t** argument_vector) {
     prepare_parent_environment();
-    if (!sys.SetConsoleCtrlHandler(end_interrupted_run, TRUE)) {
+    if (!SetConsoleCtrlHandler(end_interrupted_run, TRUE)) {
         report_message("Error, failed to register signal handler.");
     }
-    open_cached_folder(cached_folder, onefile_cache_spec, onefile_content_key);
-    sweep_cache_folder(cached_folder);
-    point_at_application(cached_folder);
-    publish_launcher_directory();
+    open_cached_folder(state, onefile_cache_spec, onefile_content_key);
+    sweep_cache_folder(state.cached);
+    point_at_application(state);
+    publish_launcher_directory(state);
     env_write("ZORVEK_ORIGINAL_ARGV0", argument_vector[0]);
     // As a child started from the module path would see it.
-    argument_vector[0] = launcher_module_path;
-    return run_application_library(argument_count, argument_vector);
+    argument_vector[0] = state.module_path;
+    return run_application_library(state, argument_count, argument_vector);
 }

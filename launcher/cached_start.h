@@ -13,4 +13,6 @@
 // the process with 0xC000013A, as Windows' default handling does, never 0.
 #pragma once
 
-int run_cached_start(int argument_count, wchar_t** argument_vector);
+#include "launcher/run_state.h"
+
+int run_cached_start(RunState& state, int argument_count, wchar_t** argument_vector);

@@ -1,7 +1,7 @@
 #include "launcher/folder_lock.h"
 
 #include "format/cache_layout.h"
-#include "launcher/launcher_state.h"
+#include "launcher/run_state.h"
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
 
@@ -13,10 +13,10 @@ constexpr DWORD shared_wait_step_ms = 10;
 HANDLE open_lock(const wchar_t* folder, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     wchar_t lock_path[path_capacity];
     if (!folder_lock_path(lock_path, folder, path_capacity)) return nullptr;
-    HANDLE lock = sys.CreateFileW(lock_path, access, share,
-                                  nullptr,  // lpSecurityAttributes: default
-                                  disposition, flags,
-                                  nullptr);  // hTemplateFile
+    HANDLE lock = CreateFileW(lock_path, access, share,
+                              nullptr,  // lpSecurityAttributes: default
+                              disposition, flags,
+                              nullptr);  // hTemplateFile
     return lock == INVALID_HANDLE_VALUE ? nullptr : lock;
 }
 
@@ -52,5 +52,5 @@ HANDLE create_private_lock(const wchar_t* folder) {
 }
 
 void release_lock(HANDLE lock) {
-    if (lock != nullptr) sys.CloseHandle(lock);
+    if (lock != nullptr) CloseHandle(lock);
 }

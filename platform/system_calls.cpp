@@ -9,10 +9,6 @@ namespace {
 
 // Forwarders: their addresses are link-time constants, unlike the addresses of
 // imported functions, so the table needs no start-up code to fill it.
-HANDLE WINAPI real_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                               DWORD disposition, DWORD flags, HANDLE templ) {
-    return CreateFileW(name, access, share, security, disposition, flags, templ);
-}
 BOOL WINAPI real_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     return WriteFile(file, data, size, written, overlapped);
 }
@@ -44,9 +40,6 @@ FinalPathFunction real_find_final_path_function() {
     return reinterpret_cast<FinalPathFunction>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
 }
-BOOL WINAPI real_SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
-    return SetConsoleCtrlHandler(handler, add);
-}
 BOOL WINAPI real_CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process_security,
                                 LPSECURITY_ATTRIBUTES thread_security, BOOL inherit, DWORD flags, LPVOID environment,
                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
@@ -77,14 +70,6 @@ FARPROC shell_function(const char* name) {
     if (shell == nullptr) shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return shell == nullptr ? nullptr : GetProcAddress(shell, name);
 }
-LPWSTR* WINAPI real_CommandLineToArgvW(LPCWSTR line, int* count) {
-    auto split =
-        reinterpret_cast<decltype(&CommandLineToArgvW)>(reinterpret_cast<void*>(shell_function("CommandLineToArgvW")));
-    return split == nullptr ? nullptr : split(line, count);
-}
-LPWSTR WINAPI real_GetCommandLineW() {
-    return GetCommandLineW();
-}
 HRESULT WINAPI real_SHGetFolderPathW(HWND window, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
     auto folder_path =
         reinterpret_cast<decltype(&SHGetFolderPathW)>(reinterpret_cast<void*>(shell_function("SHGetFolderPathW")));
@@ -107,33 +92,42 @@ BOOL WINAPI real_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return MoveFileExW(from, to, flags);
 }
 
+using GenerateRandomFunction = BOOLEAN(WINAPI*)(PVOID, ULONG);
+
+// RtlGenRandom, exported by advapi32 as SystemFunction036, loaded when first
+// needed like SHELL32.
+bool real_fill_random(void* out, ULONG size) {
+    HMODULE advapi = LoadLibraryW(L"advapi32.dll");
+    if (advapi == nullptr) return false;
+    auto generate =
+        reinterpret_cast<GenerateRandomFunction>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")));
+    return generate != nullptr && generate(out, size);
+}
+
 constexpr SystemCalls real_calls = {
-    real_CreateFileW,
-    real_WriteFile,
-    real_CreateDirectoryW,
-    real_OpenProcess,
-    real_K32GetModuleFileNameExW,
-    real_GetModuleFileNameW,
-    real_GetShortPathNameW,
-    real_GetFullPathNameW,
-    real_GetTempPathW,
-    real_find_final_path_function,
-    real_SetConsoleCtrlHandler,
-    real_CreateProcessW,
-    real_WaitForSingleObject,
-    real_GetExitCodeProcess,
-    real_TerminateProcess,
-    remove_directory_tree,
-    real_GetFileAttributesW,
-    real_Sleep,
-    real_CommandLineToArgvW,
-    real_GetCommandLineW,
-    real_SHGetFolderPathW,
-    real_GetStdHandle,
-    real_CloseHandle,
-    real_DuplicateHandle,
-    real_GetEnvironmentVariableW,
-    real_MoveFileExW,
+    .WriteFile = real_WriteFile,
+    .CreateDirectoryW = real_CreateDirectoryW,
+    .OpenProcess = real_OpenProcess,
+    .K32GetModuleFileNameExW = real_K32GetModuleFileNameExW,
+    .GetModuleFileNameW = real_GetModuleFileNameW,
+    .GetShortPathNameW = real_GetShortPathNameW,
+    .GetFullPathNameW = real_GetFullPathNameW,
+    .GetTempPathW = real_GetTempPathW,
+    .find_final_path_function = real_find_final_path_function,
+    .CreateProcessW = real_CreateProcessW,
+    .WaitForSingleObject = real_WaitForSingleObject,
+    .GetExitCodeProcess = real_GetExitCodeProcess,
+    .TerminateProcess = real_TerminateProcess,
+    .remove_directory_tree = remove_directory_tree,
+    .GetFileAttributesW = real_GetFileAttributesW,
+    .Sleep = real_Sleep,
+    .SHGetFolderPathW = real_SHGetFolderPathW,
+    .GetStdHandle = real_GetStdHandle,
+    .CloseHandle = real_CloseHandle,
+    .DuplicateHandle = real_DuplicateHandle,
+    .fill_random = real_fill_random,
+    .GetEnvironmentVariableW = real_GetEnvironmentVariableW,
+    .MoveFileExW = real_MoveFileExW,
 };
 
 }  // namespace

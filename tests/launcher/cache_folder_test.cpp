@@ -42,12 +42,15 @@ std::set<std::wstring> names_in(const std::wstring& folder) {
     return names;
 }
 
-// One run's folder; its locks go when the run "ends" (the object goes).
+// One run's state; its locks go when the run "ends" (the object goes).
 struct CacheRun {
-    CachedFolder folder{};
+    std::unique_ptr<RunState> state = std::make_unique<RunState>();
+    CachedFolder& folder = state->cached;
+    CacheRun() { reset_run_state(*state); }
     ~CacheRun() {
         release_lock(folder.final_lock);
         release_lock(folder.staging_lock);
+        reset_run_state(*state);
     }
 };
 
@@ -89,19 +92,15 @@ class CacheFolder : public ::testing::Test {
 
     void SetUp() override {
         restore_system_calls();
-        reset_directory_cache();
         root = extraction_fixtures::fresh_test_directory() + L"\\cache";
         final_folder = root + L"\\" + key;
         moves = 0;
     }
-    void TearDown() override {
-        restore_system_calls();
-        reset_directory_cache();
-    }
+    void TearDown() override { restore_system_calls(); }
 
     std::unique_ptr<CacheRun> open(const wchar_t* build_key = key) {
         auto run = std::make_unique<CacheRun>();
-        open_cached_folder(run->folder, root.c_str(), build_key);
+        open_cached_folder(*run->state, root.c_str(), build_key);
         return run;
     }
     std::wstring in_use(const CacheRun& run) const { return run.folder.in_use; }

@@ -22,8 +22,11 @@
 #include "platform/system_calls.h"
 #include "platform/tree_removal.h"
 #include "support/process_fixtures.h"
+#include "support/run_state_fixture.h"
 
 namespace {
+
+RunState& state = run_state_fixture::shared_run_state();
 
 using namespace process_fixtures;
 
@@ -114,6 +117,13 @@ bool one_run_per_thread(const std::vector<DWORD>& threads) {
     return true;
 }
 
+// The launch as a program started with no arguments but its name.
+unsigned long launch_typed() {
+    static wchar_t typed[] = L"typed";
+    wchar_t* vector[] = {typed, nullptr};
+    return launch_child(state, 1, vector);
+}
+
 class CleanupTest : public ::testing::Test {
   protected:
     void SetUp() override { reset(); }
@@ -124,11 +134,7 @@ class CleanupTest : public ::testing::Test {
 
     static void reset() {
         restore_system_calls();
-        forget_console_event();
-        child_process = nullptr;
-        extraction_started = false;
-        extraction_directory[0] = 0;
-        child_image_path[0] = 0;
+        run_state_fixture::fresh_run_state();
         delete_requests.clear();
         pauses.clear();
         attribute_checks = 0;
@@ -142,7 +148,7 @@ class CleanupTest : public ::testing::Test {
         deleting_threads.clear();
     }
 
-    static void use_directory(const std::wstring& path) { wcscpy(extraction_directory, path.c_str()); }
+    static void use_directory(const std::wstring& path) { wcscpy(state.extraction_directory, path.c_str()); }
 
     std::wstring scratch(const std::wstring& prefix) {
         scratch_folders.push_back(make_scratch_directory(prefix));
@@ -176,7 +182,7 @@ TEST_F(CleanupTest, NoChildAndNoExtractionDoesNothingAtAll) {
     sys.GetFileAttributesW = unexpected<DWORD, LPCWSTR>;
     sys.Sleep = [](DWORD) { ++unexpected_calls; };
     use_directory(L"C:\\extraction");
-    cleanup_on_exit();
+    cleanup_on_exit(state);
     EXPECT_EQ(0, unexpected_calls);
 }
 
@@ -186,8 +192,8 @@ TEST_F(CleanupTest, EveryTryRemovesTheExtractionDirectory) {
     fake_the_deletion();
     attribute_script = {FILE_ATTRIBUTE_DIRECTORY, INVALID_FILE_ATTRIBUTES};
     use_directory(L"C:\\users\\me\\Temp\\onefile_12_345_678");
-    extraction_started = true;
-    cleanup_on_exit();
+    state.cleanup.extraction_started = 1;
+    cleanup_on_exit(state);
     EXPECT_EQ(std::vector<std::wstring>(2, L"C:\\users\\me\\Temp\\onefile_12_345_678"), delete_requests);
 }
 
@@ -224,8 +230,8 @@ TEST_F(CleanupTest, DeletionIsTriedAtMost21TimesWith20PausesOf100ms) {
         fake_the_deletion();
         attribute_script = row.attributes;
         use_directory(L"C:\\extraction");
-        extraction_started = true;
-        cleanup_on_exit();
+        state.cleanup.extraction_started = 1;
+        cleanup_on_exit(state);
         EXPECT_EQ(row.deletes, delete_requests.size());
         EXPECT_EQ(row.checks, attribute_checks);
         EXPECT_EQ(std::vector<DWORD>(row.pauses, 100), pauses);
@@ -236,10 +242,10 @@ TEST_F(CleanupTest, DirectoryThatCannotBeDeletedIsLeftWithoutAWord) {
     fake_the_deletion();
     attribute_script = {directory};
     use_directory(L"C:\\extraction");
-    extraction_started = true;
+    state.cleanup.extraction_started = 1;
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    cleanup_on_exit();
+    cleanup_on_exit(state);
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
     EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
     EXPECT_EQ(21u, delete_requests.size());
@@ -251,8 +257,8 @@ TEST_F(CleanupTest, DirectoryNeverCreatedTakesOneDeleteCall) {
     sys.remove_directory_tree = watched_remove_directory_tree;
     sys.Sleep = recording_Sleep;
     use_directory(scratch(L"cleanup_parent") + L"\\onefile_never_created");
-    extraction_started = true;
-    cleanup_on_exit();
+    state.cleanup.extraction_started = 1;
+    cleanup_on_exit(state);
     EXPECT_EQ(1u, deleting_threads.size());
     EXPECT_TRUE(pauses.empty());
 }
@@ -264,8 +270,8 @@ TEST_F(CleanupTest, PathNamingAFileEndsTheLoopAfterOneDeleteCall) {
     const std::wstring file = scratch(L"cleanup_file") + L"\\not_a_directory.txt";
     write_scratch_file(file, "content");
     use_directory(file);
-    extraction_started = true;
-    cleanup_on_exit();
+    state.cleanup.extraction_started = 1;
+    cleanup_on_exit(state);
     EXPECT_EQ(1u, delete_requests.size());
     EXPECT_TRUE(pauses.empty());
     EXPECT_TRUE(path_exists(file));
@@ -281,8 +287,8 @@ TEST_F(CleanupTest, RealDirectoryTreeIsDeletedWhole) {
     write_scratch_file(root + L"\\lib\\data.bin", std::string(70000, 'x'));
     write_scratch_file(root + L"\\lib\\deep\\name with spaces.txt", "text");
     use_directory(root);
-    extraction_started = true;
-    cleanup_on_exit();
+    state.cleanup.extraction_started = 1;
+    cleanup_on_exit(state);
     EXPECT_FALSE(path_exists(root));
 }
 
@@ -305,10 +311,10 @@ TEST_F(CleanupTest, ChildIsTerminatedOnlyWhenTheGraceWaitDoesNotSeeItEnd) {
         sys.TerminateProcess = fake_TerminateProcess;
         sys.CloseHandle = fake_CloseHandle;
         wait_result = row.wait_result;
-        child_process = reinterpret_cast<HANDLE>(0x4242);
-        cleanup_on_exit();
+        state.cleanup.child_process = reinterpret_cast<HANDLE>(0x4242);
+        cleanup_on_exit(state);
         EXPECT_EQ(row.calls, child_calls);
-        EXPECT_EQ(nullptr, child_process);
+        EXPECT_EQ(nullptr, state.cleanup.child_process);
     }
 }
 
@@ -316,9 +322,9 @@ TEST_F(CleanupTest, HandleTakenFromTheSlotIsClosedOnlyOnce) {
     sys.WaitForSingleObject = fake_WaitForSingleObject;
     sys.TerminateProcess = fake_TerminateProcess;
     sys.CloseHandle = fake_CloseHandle;
-    child_process = reinterpret_cast<HANDLE>(0x4242);
-    cleanup_on_exit();
-    cleanup_on_exit();
+    state.cleanup.child_process = reinterpret_cast<HANDLE>(0x4242);
+    cleanup_on_exit(state);
+    cleanup_on_exit(state);
     console_control_handler(CTRL_C_EVENT);
     EXPECT_EQ((std::vector<std::string>{"Wait 5000", "CloseHandle"}), child_calls);
 }
@@ -333,8 +339,8 @@ TEST_F(CleanupTest, RealChildEndingDuringTheGraceKeepsItsOwnExitCode) {
     HANDLE ours = nullptr;
     ASSERT_TRUE(
         DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE, DUPLICATE_SAME_ACCESS));
-    child_process = child;
-    cleanup_on_exit();
+    state.cleanup.child_process = child;
+    cleanup_on_exit(state);
     EXPECT_EQ(0, terminations.load());
     EXPECT_EQ(7u, wait_for_exit_code(ours));
     CloseHandle(ours);
@@ -352,7 +358,7 @@ TEST_F(CleanupTest, RealChildStillRunningAfterTheGraceEndsWithTheInterruptCode) 
         HANDLE ours = nullptr;
         ASSERT_TRUE(
             DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE, DUPLICATE_SAME_ACCESS));
-        child_process = child;
+        state.cleanup.child_process = child;
         EXPECT_EQ(FALSE, console_control_handler(CTRL_C_EVENT));
         EXPECT_EQ(0xC000013Au, wait_for_exit_code(ours));
         CloseHandle(ours);
@@ -375,7 +381,7 @@ TEST_F(CleanupTest, HandlerCleansUpForTheFiveStoppingEventsAndAlwaysReturnsFalse
         reset();
         fake_the_deletion();
         use_directory(L"C:\\extraction");
-        extraction_started = true;
+        state.cleanup.extraction_started = 1;
         EXPECT_EQ(FALSE, console_control_handler(row.type));
         EXPECT_EQ(row.cleans_up ? 1u : 0u, delete_requests.size());
     }
@@ -400,11 +406,11 @@ TEST_F(CleanupTest, TwoDeletionsNeverOverlap) {
     };
     sys.Sleep = [](DWORD) {};
     use_directory(L"C:\\extraction");
-    extraction_started = true;
+    state.cleanup.extraction_started = 1;
 
     auto run = [] {
         WaitForSingleObject(start, INFINITE);
-        cleanup_on_exit();
+        cleanup_on_exit(state);
     };
     std::thread first(run);
     std::thread second(run);
@@ -433,14 +439,12 @@ TEST_F(CleanupTest, HandlerDuringTheWaitEndsTheChildAndEveryHandleIsClosedOnce) 
     sys.TerminateProcess = counting_TerminateProcess;
     sys.CloseHandle = counting_CloseHandle;
     sys.remove_directory_tree = watched_remove_directory_tree;
-    static const wchar_t* line = L"typed";
-    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
 
     const std::wstring root = scratch(L"cleanup_race") + L"\\onefile_race";
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
     write_scratch_file(root + L"\\application.dll", "MZ");
     use_directory(root);
-    extraction_started = true;
+    state.cleanup.extraction_started = 1;
 
     BOOL handler_result = TRUE;
     std::thread handler([&handler_result] {
@@ -450,7 +454,7 @@ TEST_F(CleanupTest, HandlerDuringTheWaitEndsTheChildAndEveryHandleIsClosedOnce) 
     unsigned long exit_code = 0;
     {
         ChildModeScope mode(L"sleep 60000 0");
-        exit_code = launch_child();
+        exit_code = launch_typed();
     }
     handler.join();
     CloseHandle(main_is_waiting);
@@ -459,7 +463,7 @@ TEST_F(CleanupTest, HandlerDuringTheWaitEndsTheChildAndEveryHandleIsClosedOnce) 
     EXPECT_EQ(FALSE, handler_result);
     EXPECT_EQ(1, terminations.load());
     EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, TRUE}), close_results) << "thread, process and its duplicate";
-    EXPECT_EQ(nullptr, child_process);
+    EXPECT_EQ(nullptr, state.cleanup.child_process);
     EXPECT_FALSE(path_exists(root));
     EXPECT_EQ(1, most_deleting_at_once.load());
     EXPECT_TRUE(one_run_per_thread(deleting_threads));
@@ -488,19 +492,17 @@ TEST_F(CleanupTest, HandlerBetweenTheWaitAndTheHandOverTakesTheSlotInstead) {
         return counting_CloseHandle(handle);
     };
     sys.TerminateProcess = counting_TerminateProcess;
-    static const wchar_t* line = L"typed";
-    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
 
     unsigned long exit_code = 0;
     {
         ChildModeScope mode(L"exit 5");
-        exit_code = launch_child();
+        exit_code = launch_typed();
     }
     EXPECT_EQ(5u, exit_code);
     EXPECT_EQ(FALSE, handler_result);
     EXPECT_EQ(0, terminations.load());
     EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, TRUE}), close_results);
-    EXPECT_EQ(nullptr, child_process);
+    EXPECT_EQ(nullptr, state.cleanup.child_process);
 }
 
 // The handler arrives while the main thread deletes: it waits for that pass
@@ -516,20 +518,18 @@ TEST_F(CleanupTest, HandlerDuringTheMainThreadsDeletionWaitsItsTurn) {
         }
         watched_remove_directory_tree(directory);
     };
-    static const wchar_t* line = L"typed";
-    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
 
     const std::wstring root = scratch(L"cleanup_turn") + L"\\onefile_turn";
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((root + L"\\sub").c_str(), nullptr));
     write_scratch_file(root + L"\\sub\\file.txt", "x");
     use_directory(root);
-    extraction_started = true;
+    state.cleanup.extraction_started = 1;
 
     unsigned long exit_code = 0;
     {
         ChildModeScope mode(L"exit 0");
-        exit_code = launch_child();
+        exit_code = launch_typed();
     }
     if (handler.joinable()) handler.join();
     EXPECT_EQ(interrupted_exit_code, exit_code) << "the child's 0 is no success once the run was interrupted";
