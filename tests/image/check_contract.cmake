@@ -1,6 +1,7 @@
 # Test script for image_contract (see windows.cmake): the launcher holds the
-# packer's block and keeps the image contract, and two builds of the same
-# inputs are the same file.
+# packer's block and keeps the image contract, onefile-build --verify finds
+# the same from the exe alone, and two builds of the same inputs are the same
+# file.
 foreach(variable DIST_BIN APP_DIR LAUNCHER LAUNCHER_AGAIN WORK_DIR)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "check_contract.cmake needs -D${variable}=...")
@@ -20,6 +21,11 @@ execute_process(
   RESULT_VARIABLE checked)
 if(NOT checked EQUAL 0)
   message(FATAL_ERROR "the image contract does not hold for ${LAUNCHER}")
+endif()
+
+execute_process(COMMAND "${DIST_BIN}/onefile-build" --verify "${LAUNCHER}" RESULT_VARIABLE verified)
+if(NOT verified EQUAL 0)
+  message(FATAL_ERROR "onefile-build --verify refuses ${LAUNCHER}")
 endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${LAUNCHER}" "${LAUNCHER_AGAIN}" RESULT_VARIABLE differ)

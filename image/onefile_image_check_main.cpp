@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "image/build_constants.h"
-#include "support/image_contract.h"
+#include "image/image_contract.h"
 
 namespace {
 
