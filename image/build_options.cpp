@@ -151,6 +151,7 @@ Options:
   --kit DIR              the launcher kit (default: $ONEFILE_KIT, else the
                          kit folder beside this program's bin folder)
   --verbose              print every tool command before it runs
+  --help                 show this text
 
 Inspecting a built exe (nothing is run; a signed exe reads the same):
   --list X.exe           company, product, version, mode, content key, then
@@ -160,7 +161,6 @@ Inspecting a built exe (nothing is run; a signed exe reads the same):
                          must be empty), refusing unsafe names as the launcher
   --verify X.exe         check that the payload decodes completely and that
                          the image contract holds
-  --help                 show this text
 
 The same inputs always give the same executable, byte for byte.
 Exit status: 0 on success, 2 on any error (one line on standard error).
