@@ -183,6 +183,22 @@ TEST(ExeInspection, RefusesWhatIsNotOneOfOursOrIsDamaged) {
     EXPECT_FALSE(fs::exists(scratch.path / "up"));
 }
 
+// The names the launcher refuses to write: climbing out, a drive, a device,
+// a component that Windows would trim.
+TEST(ExeInspection, ExtractRefusesUnsafeNamesAndWritesNothingForThem) {
+    ScratchFolder scratch;
+    for (const std::u16string name : {u"..\\up", u"C:\\x", u"sub\\nul.txt", u"sub\\trailing. ", u"\\root"}) {
+        const fs::path exe = launcher_with_archive(scratch.path, archive_of({{u"app.dll", "x"}, {name, "y"}}));
+        const fs::path to = scratch.path / "to";
+        fs::remove_all(to);
+        SCOPED_TRACE(narrow_text(name));
+        expect_refusal(run_process({build_program(), "--extract", exe.string(), "--to", to.string()}),
+                       "unsafe entry name '" + narrow_text(name) + "'");
+        EXPECT_EQ(folder_contents(to).size(), 1u);
+    }
+    EXPECT_FALSE(fs::exists(scratch.path / "up"));
+}
+
 // An entry never replaces a file: a name given twice stops the extraction.
 TEST(ExeInspection, ExtractNeverOverwrites) {
     ScratchFolder scratch;
