@@ -11,10 +11,11 @@
 //   <key>.staging-<pid>-<n>.lock   copy), and the lock its owner holds
 //   <key>.removing-<pid>-<n>       a damaged folder on its way out
 //
-// A key is the SHA-256 digest of the payload block, its first 16 bytes as 32
-// lowercase hexadecimal digits (128 bits): the same block always gives the
-// same folder, and no build can be made on purpose to take another build's
-// folder name. onefile-build computes it; the launcher only carries it.
+// A key is the first 32 lowercase hexadecimal digits (128 bits) of the
+// payload block's SHA-256, the content key onefile-build --list shows
+// (image/content_key.h): the same block always gives the same folder, and no
+// build can be made on purpose to take another build's folder name.
+// onefile-build computes it; the launcher only carries it.
 // Nothing else under the cache folder is ever touched: only names that begin
 // with a key followed by the end or a '.'.
 #pragma once
@@ -28,15 +29,6 @@ inline constexpr wchar_t record_file_name[] = L".onefile-record";
 inline constexpr wchar_t lock_suffix[] = L".lock";
 inline constexpr wchar_t staging_infix[] = L".staging-";
 inline constexpr wchar_t removing_infix[] = L".removing-";
-
-// The key's digits for a digest (at least key_length / 2 bytes), without a
-// terminator.
-template <typename Unit>
-void format_content_key(const unsigned char* digest, Unit* out) {
-    constexpr char digits[] = "0123456789abcdef";
-    for (std::size_t i = 0; i < key_length; ++i)
-        out[i] = static_cast<Unit>(digits[(digest[i / 2] >> (i % 2 == 0 ? 4 : 0)) & 0xF]);
-}
 
 template <typename Unit>
 constexpr bool is_key_digit(Unit unit) {

@@ -1,11 +1,11 @@
 #include "image/launch_mode.h"
 
-#include <openssl/evp.h>
-
+#include <algorithm>
 #include <cstdlib>
 
 #include "format/cache_layout.h"
 #include "format/path_placeholders.h"
+#include "image/content_key.h"
 #include "image/text_encoding.h"
 
 namespace {
@@ -82,7 +82,41 @@ bool has_dot_component(const std::u16string& spec) {
     }
 }
 
+std::vector<unsigned char> utf16le_with_terminator(const std::u16string& text) {
+    std::vector<unsigned char> bytes;
+    for (char16_t unit : text + u'\0') {
+        bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
+        bytes.push_back(static_cast<unsigned char>(unit >> 8));
+    }
+    return bytes;
+}
+
+char16_t unit_at(const std::vector<unsigned char>& image, std::size_t at) {
+    return static_cast<char16_t>(image[at] | (image[at + 1] << 8));
+}
+
+// The zero-terminated UTF-16 text whose terminator is at end; at becomes its start.
+std::u16string text_ending_at(const std::vector<unsigned char>& image, std::size_t end, std::size_t& at) {
+    at = end;
+    while (at >= 2 && unit_at(image, at - 2) != 0) at -= 2;
+    std::u16string text;
+    for (std::size_t i = at; i < end; i += 2) text += unit_at(image, i);
+    return text;
+}
+
 }  // namespace
+
+bool read_launch_mode(const std::vector<unsigned char>& image, const std::u16string& key, LaunchMode& mode) {
+    const std::vector<unsigned char> wanted = utf16le_with_terminator(key);
+    const auto found = std::search(image.begin(), image.end(), wanted.begin(), wanted.end());
+    if (found == image.end() || found - image.begin() < 4) return false;
+    std::size_t at = static_cast<std::size_t>(found - image.begin());
+    mode.content_key = key;
+    mode.temp_spec = text_ending_at(image, at - 2, at);
+    if (at < 2) return false;
+    mode.cache_spec = text_ending_at(image, at - 2, at);
+    return !mode.temp_spec.empty();
+}
 
 bool check_folder_spec(const char* option, const std::string& spec, std::u16string& out, std::string& error) {
     const std::string prefix = std::string(option) + " '" + spec + "' ";
@@ -107,13 +141,10 @@ bool check_folder_spec(const char* option, const std::string& spec, std::u16stri
 }
 
 std::u16string content_key_of(const std::vector<unsigned char>& block) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digest_size = 0;
+    const std::string digest = payload_content_key(block.data(), block.size());
     // SHA-256 of a buffer in memory cannot fail short of memory exhaustion.
-    if (EVP_Digest(block.data(), block.size(), digest, &digest_size, EVP_sha256(), nullptr) != 1) std::abort();
-    std::u16string key(cache_layout::key_length, u'0');
-    cache_layout::format_content_key(digest, key.data());
-    return key;
+    if (digest.size() < cache_layout::key_length) std::abort();
+    return std::u16string(digest.begin(), digest.begin() + cache_layout::key_length);
 }
 
 bool make_launch_mode(const std::string& cache_spec, const std::string& temp_spec, const std::filesystem::path& app_dir,

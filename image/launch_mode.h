@@ -38,6 +38,11 @@ bool check_folder_spec(const char* option, const std::string& spec, std::u16stri
 // The key of a payload block, as the launcher names its cached folder.
 std::u16string content_key_of(const std::vector<unsigned char>& block);
 
+// The launch mode written into a built image, found by its key (the three
+// arrays lie one after the other, key last). False when the image does not
+// hold the key as onefile-build writes it.
+bool read_launch_mode(const std::vector<unsigned char>& image, const std::u16string& key, LaunchMode& mode);
+
 // Checks both specs (an empty cache spec is temp mode), before anything is
 // packed. In cached mode an application file at the top level under the
 // record's name is refused: the launcher writes its own record there. The

@@ -160,3 +160,15 @@ std::vector<std::vector<std::string>> image_commands(const Kit& kit, const std::
     commands.push_back(link);
     return commands;
 }
+
+bool use_console_subsystem(std::vector<std::string>& link_flags, std::string& error) {
+    const std::string gui_flag = "-Wl,--subsystem,windows:";
+    for (auto& flag : link_flags) {
+        if (flag.rfind(gui_flag, 0) == 0) {
+            flag = "-Wl,--subsystem,console:" + flag.substr(gui_flag.size());
+            return true;
+        }
+    }
+    error = "the kit's link flags set no GUI subsystem (" + gui_flag + "...) to change";
+    return false;
+}

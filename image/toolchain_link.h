@@ -18,3 +18,7 @@ bool run_tool(const std::vector<std::string>& argv, const std::filesystem::path&
 // The commands onefile-build runs in the work folder, in order: assemble the
 // payload and the constants, compile the resources, link output_name.
 std::vector<std::vector<std::string>> image_commands(const Kit& kit, const std::string& output_name);
+
+// The kit's link flags set the GUI subsystem in one flag; a console launcher
+// changes only that flag, so every other image setting is the same in both.
+bool use_console_subsystem(std::vector<std::string>& link_flags, std::string& error);

@@ -16,7 +16,8 @@ need_packages=(
     cmake make python3 g++ pkg-config
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine64 libzstd-dev zstd googletest libgtest-dev dpkg-dev bsdutils
-    clang libclang-rt-14-dev libssl-dev
+    clang libclang-rt-14-dev
+    libstb-dev libssl-dev openssl osslsigncode
 )
 
 missing=()

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "image/pe_exports.h"
-#include "support/pe_reader.h"
+#include "image/pe_reader.h"
 #include "support/test_files.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "support/pe_reader.h"
+#include "image/pe_reader.h"
 
 namespace {
 
@@ -105,12 +105,17 @@ bool parse_pe(std::vector<unsigned char> bytes, PeImage& image, std::string& err
     bool ok = read_u16(b, coff, image.machine) && read_u16(b, coff + 2, section_count) &&
               read_u32(b, coff + 4, image.time_date_stamp) && read_u32(b, coff + 8, image.symbol_table_offset) &&
               read_u32(b, coff + 12, image.symbol_count) && read_u16(b, coff + 16, optional_size) &&
-              read_u16(b, coff + 18, image.characteristics) && read_u16(b, optional, image.optional_magic);
-    if (!ok || image.optional_magic != 0x20B) {
+              read_u16(b, coff + 18, image.characteristics);
+    if (!ok) {
+        error = "truncated file header";
+        return false;
+    }
+    if (!read_u16(b, optional, image.optional_magic) || image.optional_magic != 0x20B) {
         error = "not a PE32+ image";
         return false;
     }
-    ok = read_u16(b, optional + 40, image.major_os_version) && read_u16(b, optional + 42, image.minor_os_version) &&
+    ok = read_u32(b, optional + 36, image.file_alignment) && read_u16(b, optional + 40, image.major_os_version) &&
+         read_u16(b, optional + 42, image.minor_os_version) &&
          read_u16(b, optional + 48, image.major_subsystem_version) &&
          read_u16(b, optional + 50, image.minor_subsystem_version) && read_u16(b, optional + 68, image.subsystem) &&
          read_u16(b, optional + 70, image.dll_characteristics) && read_u64(b, optional + 72, image.stack_reserve) &&
