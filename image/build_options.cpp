@@ -51,6 +51,7 @@ bool parse_build_options(const std::vector<std::string>& arguments, BuildOptions
         }
         std::string* target = nullptr;
         if (name == "--level") target = &level_text;
+        if (target == nullptr) target = signing_option_field(options.signing, name);
         for (const auto& option : value_options) {
             if (name == option.name) target = &(options.*option.field);
         }
@@ -83,7 +84,7 @@ bool parse_build_options(const std::vector<std::string>& arguments, BuildOptions
         error = "--app-dir DIR is required; see onefile-build --help";
         return false;
     }
-    return true;
+    return check_signing_options(options.signing, !options.payload_block.empty(), error);
 }
 
 std::string build_help_text() {
@@ -117,6 +118,8 @@ Options:
                          kit folder beside this program's bin folder)
   --verbose              print every tool command before it runs
   --help                 show this text
+)" + signing_help_text() +
+           R"(
 
 The same inputs always give the same executable, byte for byte.
 Exit status: 0 on success, 2 on any error (one line on standard error).

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image/build_constants.h"
+#include "image/code_signing.h"
 #include "image/frame_compressor.h"
 
 struct BuildOptions {
@@ -19,6 +20,7 @@ struct BuildOptions {
     std::string payload_block;  // link this block file as it is
     std::string save_payload_block;
     std::string kit;
+    SigningOptions signing;
     bool verbose = false;
     bool help = false;
 };

@@ -1,8 +1,9 @@
 // onefile-build: application folder in, launcher executable out.
 //
-//   options -> kit -> texts -> icon -> payload block (packed, or given)
+//   options -> kit -> texts -> icon -> payload block (packed, or given;
+//   signed builds pack a staging copy whose PE files are signed)
 //   -> work folder: payload.s, constants.s, resources.rc and their inputs
-//   -> assemble, compile the resources, link -> OUT.exe
+//   -> assemble, compile the resources, link (-> sign) -> OUT.exe
 //
 // Any failure prints one line "onefile-build: error: ..." and exits with 2.
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "image/build_options.h"
+#include "image/code_signing.h"
 #include "image/file_io.h"
 #include "image/icon_file.h"
 #include "image/image_objects.h"
@@ -35,6 +37,7 @@ namespace {
 
 constexpr int exit_failure_code = 2;
 constexpr char linked_image_file[] = "image.exe";
+constexpr char signed_app_folder[] = "signed-app";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "onefile-build: error: %s\n", message.c_str());
@@ -76,14 +79,19 @@ bool icon_payload_entry(const fs::path& app_dir, const fs::path& icon, std::vect
     return true;
 }
 
-bool make_block(const BuildOptions& options, const fs::path& icon, std::vector<unsigned char>& block,
-                std::string& error) {
+// signer is null for an unsigned build.
+bool make_block(const BuildOptions& options, const Signer* signer, const fs::path& work, const fs::path& icon,
+                std::vector<unsigned char>& block, std::string& error) {
     if (!options.payload_block.empty()) return read_file(options.payload_block, block, error);
     PackRequest request;
     request.app_dir = options.app_dir;
     request.app_library = options.app_library;
     request.level = options.level;
     if (!icon_payload_entry(request.app_dir, icon, request.extra_files, error)) return false;
+    if (signer != nullptr) {
+        request.app_dir = work / signed_app_folder;
+        if (!stage_signed_copy(*signer, options.app_dir, request.app_dir, work, error)) return false;
+    }
     PackResult result;
     if (!pack_app_folder(request, result, error)) return false;
     block = std::move(result.block);
@@ -112,20 +120,23 @@ bool place_output(const fs::path& linked, const fs::path& output, std::string& e
     return read_file(linked, image, error) && write_file(output, image, error);
 }
 
-bool build_in(const fs::path& work, const BuildOptions& options, const Kit& kit, std::string& error) {
+bool build_in(const fs::path& work, const BuildOptions& options, const Kit& kit, const Signer* signer,
+              std::string& error) {
     BuildTexts texts;
     if (!make_build_texts(options.company, options.product, options.version, texts, error)) return false;
     const fs::path icon = options.icon.empty() ? kit.default_icon : fs::path(options.icon);
     IconImages images;
     if (!read_icon_file(icon, images, error)) return false;
     std::vector<unsigned char> block;
-    if (!make_block(options, icon, block, error)) return false;
+    if (!make_block(options, signer, work, icon, block, error)) return false;
     if (!write_sources(work, block, texts, images, error)) return false;
     for (const auto& command : image_commands(kit, linked_image_file)) {
         if (!run_tool(command, work, options.verbose, error)) return false;
     }
+    const fs::path image = work / linked_image_file;
+    if (signer != nullptr && !sign_file(*signer, image, "the executable", work, error)) return false;
     if (!options.save_payload_block.empty() && !write_file(options.save_payload_block, block, error)) return false;
-    return place_output(work / linked_image_file, options.output, error);
+    return place_output(image, options.output, error);
 }
 
 bool check_output_folder(const fs::path& output, std::string& error) {
@@ -154,12 +165,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!check_output_folder(options.output, error)) return fail(error);
+    Signer signer;
+    const bool signing = signing_requested(options.signing);
+    if (signing && !prepare_signer(options.signing, options.verbose, signer, error)) return fail(error);
     fs::path kit_dir;
     Kit kit;
     if (!locate_kit(options.kit, kit_dir, error) || !load_kit(kit_dir, kit, error)) return fail(error);
     fs::path work;
     if (!make_work_folder(work, error)) return fail(error);
-    const bool built = build_in(work, options, kit, error);
+    const bool built = build_in(work, options, kit, signing ? &signer : nullptr, error);
     std::error_code ignored;
     fs::remove_all(work, ignored);
     return built ? 0 : fail(error);

@@ -12,6 +12,8 @@ namespace {
 constexpr std::uint16_t machine_amd64 = 0x8664;
 constexpr std::uint16_t characteristic_dll = 0x2000;
 constexpr std::uint16_t optional_magic_pe32_plus = 0x20B;
+constexpr std::uint16_t optional_magic_pe32 = 0x10B;
+constexpr std::uint32_t certificate_directory = 4;
 
 // Bounds-checked little-endian reads: a truncated or hostile file yields
 // false, never a read past the buffer.
@@ -58,18 +60,45 @@ bool name_at(const ImageView& view, std::uint64_t offset, std::string_view wante
            view.bytes[offset + wanted.size()] == 0;
 }
 
-}  // namespace
-
-std::string dll_export_problem(const std::vector<unsigned char>& image, std::string_view export_name) {
-    const ImageView view{image};
+// Offset of the COFF header behind the MZ and PE signatures.
+bool coff_header(const ImageView& view, std::uint64_t& coff) {
     std::uint16_t mz = 0;
     std::uint32_t pe_offset = 0;
     std::uint32_t pe_signature = 0;
     if (!view.u16(0, mz) || mz != 0x5A4D || !view.u32(0x3C, pe_offset) || !view.u32(pe_offset, pe_signature) ||
         pe_signature != 0x00004550) {
-        return "is not a PE file";
+        return false;
     }
-    const std::uint64_t coff = static_cast<std::uint64_t>(pe_offset) + 4;
+    coff = static_cast<std::uint64_t>(pe_offset) + 4;
+    return true;
+}
+
+}  // namespace
+
+PeSignature pe_signature_state(const std::vector<unsigned char>& header) {
+    const ImageView view{header};
+    std::uint64_t coff = 0;
+    if (!coff_header(view, coff)) return PeSignature::not_pe;
+    const std::uint64_t optional = coff + 20;
+    std::uint16_t magic = 0;
+    if (!view.u16(optional, magic) || (magic != optional_magic_pe32 && magic != optional_magic_pe32_plus)) {
+        return PeSignature::unsigned_pe;
+    }
+    // The data directories follow the fields whose width differs between
+    // the two formats.
+    const std::uint64_t count_at = optional + (magic == optional_magic_pe32_plus ? 108 : 92);
+    std::uint32_t directory_count = 0, table_size = 0;
+    if (!view.u32(count_at, directory_count) || directory_count <= certificate_directory ||
+        !view.u32(count_at + 4 + 8 * certificate_directory + 4, table_size)) {
+        return PeSignature::unsigned_pe;
+    }
+    return table_size != 0 ? PeSignature::signed_pe : PeSignature::unsigned_pe;
+}
+
+std::string dll_export_problem(const std::vector<unsigned char>& image, std::string_view export_name) {
+    const ImageView view{image};
+    std::uint64_t coff = 0;
+    if (!coff_header(view, coff)) return "is not a PE file";
     std::uint16_t machine = 0, section_count = 0, optional_size = 0, characteristics = 0, magic = 0;
     if (!view.u16(coff, machine) || !view.u16(coff + 2, section_count) || !view.u16(coff + 16, optional_size) ||
         !view.u16(coff + 18, characteristics)) {
