@@ -46,13 +46,6 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
-void expect_refusal(const ProcessResult& result, const std::string& message) {
-    EXPECT_EQ(result.exit_code, 2) << result.output;
-    EXPECT_EQ(result.output.rfind("onefile-build: error: ", 0), 0u) << result.output;
-    EXPECT_NE(result.output.find(message), std::string::npos) << "'" << result.output << "' lacks '" << message << "'";
-    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
-}
-
 TEST(OnefileBuild, ImageKeepsTheContract) {
     Build build;
     const ProcessResult result = build.run();

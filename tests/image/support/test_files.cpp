@@ -1,5 +1,6 @@
 #include "support/test_files.h"
 
+#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,6 +70,13 @@ ProcessResult run_process(const std::vector<std::string>& argv) {
     waitpid(child, &status, 0);
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+void expect_refusal(const ProcessResult& result, const std::string& message) {
+    EXPECT_EQ(result.exit_code, 2) << result.output;
+    EXPECT_EQ(result.output.rfind("onefile-build: error: ", 0), 0u) << result.output;
+    EXPECT_NE(result.output.find(message), std::string::npos) << "'" << result.output << "' lacks '" << message << "'";
+    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
 }
 
 fs::path fixture(const std::string& name) {

@@ -27,6 +27,10 @@ struct ProcessResult {
 // Runs argv directly (no shell) and collects what it prints.
 ProcessResult run_process(const std::vector<std::string>& argv);
 
+// Expects onefile-build's refusal: exit code 2 and one line
+// "onefile-build: error: ..." that contains message.
+void expect_refusal(const ProcessResult& result, const std::string& message);
+
 // The cross-compiled fixtures and the stand-in kit.
 std::filesystem::path fixture(const std::string& name);
 std::filesystem::path stub_kit();
