@@ -114,8 +114,9 @@ Options:
                          then not needed and not read
   --save-payload-block FILE
                          also write the payload block that was linked to FILE
-  --kit DIR              the launcher kit (default: $ONEFILE_KIT, else the
-                         kit folder beside this program's bin folder)
+  --kit DIR              the launcher kit (default: $ONEFILE_KIT, else
+                         lib/onefile/kit or kit beside this program's bin
+                         folder)
   --verbose              print every tool command before it runs
   --help                 show this text
 )" + signing_help_text() +
