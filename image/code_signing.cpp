@@ -23,20 +23,6 @@ constexpr char signed_suffix[] = ".signed";
 // Enough for the DOS stub, the COFF header and the whole optional header.
 constexpr std::streamsize pe_header_bytes = 4096;
 
-struct SigningOption {
-    const char* name;
-    std::string SigningOptions::*field;
-};
-
-constexpr SigningOption signing_options[] = {
-    {"--sign-cert", &SigningOptions::cert},
-    {"--sign-key", &SigningOptions::key},
-    {"--sign-pkcs12", &SigningOptions::pkcs12},
-    {"--sign-password-file", &SigningOptions::password_file},
-    {"--sign-timestamp", &SigningOptions::timestamp_url},
-    {"--sign-ca", &SigningOptions::trust},
-};
-
 bool find_on_path(const std::string& name, std::string& found) {
 #ifdef _WIN32
     const char separator = ';';
@@ -178,9 +164,12 @@ bool copy_into(const fs::path& source, const fs::path& target, std::string& erro
 }  // namespace
 
 std::string* signing_option_field(SigningOptions& options, const std::string& name) {
-    for (const auto& option : signing_options) {
-        if (name == option.name) return &(options.*option.field);
-    }
+    if (name == "--sign-cert") return &options.cert;
+    if (name == "--sign-key") return &options.key;
+    if (name == "--sign-pkcs12") return &options.pkcs12;
+    if (name == "--sign-password-file") return &options.password_file;
+    if (name == "--sign-timestamp") return &options.timestamp_url;
+    if (name == "--sign-ca") return &options.trust;
     return nullptr;
 }
 

@@ -45,23 +45,6 @@ TEST(BuildOptions, DefaultsAndEveryOption) {
     EXPECT_TRUE(p.options.verbose);
 }
 
-TEST(BuildOptions, SigningOptionsFillTheirFields) {
-    Parsed p = parse({"--app-dir", "a", "--output", "o", "--sign-cert", "c.pem", "--sign-key=k.pem", "--sign-ca",
-                      "ca.pem", "--sign-timestamp", "http://tsa", "--sign-password-file", "pw"});
-    ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.signing.cert, "c.pem");
-    EXPECT_EQ(p.options.signing.key, "k.pem");
-    EXPECT_EQ(p.options.signing.trust, "ca.pem");
-    EXPECT_EQ(p.options.signing.timestamp_url, "http://tsa");
-    EXPECT_EQ(p.options.signing.password_file, "pw");
-    EXPECT_TRUE(signing_requested(p.options.signing));
-    p = parse({"--app-dir", "a", "--output", "o", "--sign-pkcs12", "p.p12"});
-    ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.signing.pkcs12, "p.p12");
-    EXPECT_TRUE(signing_requested(p.options.signing));
-    EXPECT_FALSE(signing_requested(parse({"--app-dir", "a", "--output", "o"}).options.signing));
-}
-
 TEST(BuildOptions, PayloadBlockMakesTheAppFolderOptional) {
     Parsed p = parse({"--payload-block", "damaged.bin", "--output", "o.exe"});
     ASSERT_TRUE(p.ok) << p.error;
@@ -104,13 +87,9 @@ TEST(BuildOptions, MistakesGetOneClearMessage) {
         {{"--app-dir", "a", "--output", "o", "--sign-key", "k"}, "--sign-cert and --sign-key go together"},
         {{"--app-dir", "a", "--output", "o", "--sign-cert", "c", "--sign-key", "k", "--sign-pkcs12", "p"},
          "give it instead of --sign-cert and --sign-key"},
-        {{"--app-dir", "a", "--output", "o", "--sign-key", "k", "--sign-pkcs12", "p"}, "give it instead of"},
         {{"--app-dir", "a", "--output", "o", "--sign-password-file", "f"}, "need --sign-cert and --sign-key or"},
-        {{"--app-dir", "a", "--output", "o", "--sign-timestamp", "u"}, "need --sign-cert and --sign-key or"},
         {{"--app-dir", "a", "--output", "o", "--sign-ca", "c"}, "need --sign-cert and --sign-key or"},
         {{"--payload-block", "b", "--output", "o", "--sign-pkcs12", "p"}, "--payload-block cannot be signed"},
-        {{"--app-dir", "a", "--output", "o", "--sign-pkcs12", "p", "--sign-pkcs12", "q"},
-         "--sign-pkcs12 is given more than once"},
     };
     for (const auto& c : cases) {
         Parsed p = parse(c.arguments);

@@ -94,15 +94,12 @@ TEST(PeExports, SignatureStateReadsTheCertificateTable) {
     } const cases[] = {
         {"unsigned PE32+", dll, PeSignature::unsigned_pe},
         {"signed PE32+", with(optional + 112 + 36, 0x500, dll), PeSignature::signed_pe},
-        {"only four directories", with(optional + 108, 4, with(optional + 112 + 36, 0x500, dll)),
-         PeSignature::unsigned_pe},
         {"unsigned PE32", pe32, PeSignature::unsigned_pe},
         {"signed PE32", with(optional + 96 + 36, 0x500, pe32), PeSignature::signed_pe},
         {"header cut before the directories",
          std::vector<unsigned char>(dll.begin(), dll.begin() + static_cast<std::ptrdiff_t>(optional + 100)),
          PeSignature::unsigned_pe},
         {"empty file", {}, PeSignature::not_pe},
-        {"MZ alone", {'M', 'Z'}, PeSignature::not_pe},
         {"text", std::vector<unsigned char>(100, 'x'), PeSignature::not_pe},
     };
     for (const auto& c : cases) EXPECT_EQ(pe_signature_state(c.image), c.state) << c.what;
