@@ -34,6 +34,9 @@ tr -s ' \n' '  ' <<<"$misuse" | grep -q "APP_LIBRARY consumer_static is a STATIC
 
 configure "$build" -DCONSUMER_SIGN_CERT="$scratch/sign.pem" -DCONSUMER_SIGN_KEY="$scratch/sign.key" >/dev/null
 cmake --build "$build" >/dev/null
+for staged in consumer_app.dll consumer_greeting.dll greeting.h data/message.txt; do
+    [ -f "$build/ConsumerApp.onefile/$staged" ] || fail "the staged application folder lacks $staged"
+done
 osslsigncode verify -CAfile "$scratch/sign.pem" -in "$build/ConsumerAppSigned.exe" >/dev/null ||
     fail "ConsumerAppSigned.exe does not verify"
 
