@@ -81,6 +81,7 @@ bool parse_build_options(const std::vector<std::string>& arguments, BuildOptions
         }
         std::string* target = nullptr;
         if (name == "--level") target = &level_text;
+        if (target == nullptr) target = signing_option_field(options.signing, name);
         for (const auto& option : value_options) {
             if (name == option.name) target = &(options.*option.field);
         }
@@ -119,7 +120,7 @@ bool parse_build_options(const std::vector<std::string>& arguments, BuildOptions
         error = "--app-dir DIR is required; see onefile-build --help";
         return false;
     }
-    return true;
+    return check_signing_options(options.signing, !options.payload_block.empty(), error);
 }
 
 std::string build_help_text() {
@@ -161,10 +162,13 @@ Options:
                          then not needed and not read
   --save-payload-block FILE
                          also write the payload block that was linked to FILE
-  --kit DIR              the launcher kit (default: $ONEFILE_KIT, else the
-                         kit folder beside this program's bin folder)
+  --kit DIR              the launcher kit (default: $ONEFILE_KIT, else
+                         lib/onefile/kit or kit beside this program's bin
+                         folder)
   --verbose              print every tool command before it runs
   --help                 show this text
+)" + signing_help_text() +
+           R"(
 
 Inspecting a built exe (nothing is run; a signed exe reads the same):
   --list X.exe           company, product, version, mode, content key, then

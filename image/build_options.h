@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image/build_constants.h"
+#include "image/code_signing.h"
 #include "image/frame_compressor.h"
 #include "image/launch_mode.h"
 
@@ -23,6 +24,7 @@ struct BuildOptions {
     std::string save_payload_block;
     std::string kit;
     bool console = false;  // link for the console subsystem instead of GUI
+    SigningOptions signing;
     bool verbose = false;
     bool help = false;
     // Inspecting a built exe instead of building one: at most one of these.

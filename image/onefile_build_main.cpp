@@ -1,8 +1,9 @@
 // onefile-build: application folder in, launcher executable out.
 //
-//   options -> kit -> texts -> icon -> payload block (packed, or given)
+//   options -> kit -> texts -> icon -> payload block (packed, or given;
+//   signed builds pack a staging copy whose PE files are signed)
 //   -> work folder: payload.s, constants.s, resources.rc and their inputs
-//   -> assemble, compile the resources, link -> OUT.exe
+//   -> assemble, compile the resources, link (-> sign) -> OUT.exe
 //
 // --list, --extract and --verify read a built exe instead (exe_inspection.h).
 // Any failure prints one line "onefile-build: error: ..." and exits with 2.
@@ -14,6 +15,7 @@
 
 #include "image/build_options.h"
 #include "image/exe_inspection.h"
+#include "image/code_signing.h"
 #include "image/file_io.h"
 #include "image/icon_file.h"
 #include "image/icon_source.h"
@@ -38,6 +40,7 @@ namespace {
 
 constexpr int exit_failure_code = 2;
 constexpr char linked_image_file[] = "image.exe";
+constexpr char signed_app_folder[] = "signed-app";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "onefile-build: error: %s\n", message.c_str());
@@ -95,14 +98,20 @@ bool icon_payload_entry(const fs::path& app_dir, const fs::path& icon, const fs:
     return true;
 }
 
-bool make_block(const BuildOptions& options, const fs::path& icon, const fs::path& icon_file, const IconImages& images,
-                std::vector<unsigned char>& block, std::string& error) {
+// signer is null for an unsigned build.
+bool make_block(const BuildOptions& options, const Signer* signer, const fs::path& work, const fs::path& icon,
+                const fs::path& icon_file, const IconImages& images, std::vector<unsigned char>& block,
+                std::string& error) {
     if (!options.payload_block.empty()) return read_file(options.payload_block, block, error);
     PackRequest request;
     request.app_dir = options.app_dir;
     request.app_library = options.app_library;
     request.level = options.level;
     if (!icon_payload_entry(request.app_dir, icon, icon_file, images, request.extra_files, error)) return false;
+    if (signer != nullptr) {
+        request.app_dir = work / signed_app_folder;
+        if (!stage_signed_copy(*signer, options.app_dir, request.app_dir, work, error)) return false;
+    }
     PackResult result;
     if (!pack_app_folder(request, result, error)) return false;
     block = std::move(result.block);
@@ -131,7 +140,7 @@ bool place_output(const fs::path& linked, const fs::path& output, std::string& e
     return read_file(linked, image, error) && write_file(output, image, error);
 }
 
-bool build_in(const fs::path& work, const BuildOptions& options, Kit kit, std::string& error) {
+bool build_in(const fs::path& work, const BuildOptions& options, Kit kit, const Signer* signer, std::string& error) {
     BuildTexts texts;
     if (!make_build_texts(options.company, options.product, options.version, texts, error)) return false;
     LaunchMode mode;
@@ -142,7 +151,7 @@ bool build_in(const fs::path& work, const BuildOptions& options, Kit kit, std::s
     const fs::path icon_file = work / "packed_icon.ico";
     std::vector<unsigned char> block;
     if (!write_file(icon_file, icon_file_bytes(images), error) ||
-        !make_block(options, icon, icon_file, images, block, error)) {
+        !make_block(options, signer, work, icon, icon_file, images, block, error)) {
         return false;
     }
     if (options.console && !use_console_subsystem(kit.link_flags, error)) return false;
@@ -151,8 +160,10 @@ bool build_in(const fs::path& work, const BuildOptions& options, Kit kit, std::s
     for (const auto& command : image_commands(kit, linked_image_file)) {
         if (!run_tool(command, work, options.verbose, error)) return false;
     }
+    const fs::path image = work / linked_image_file;
+    if (signer != nullptr && !sign_file(*signer, image, "the executable", work, error)) return false;
     if (!options.save_payload_block.empty() && !write_file(options.save_payload_block, block, error)) return false;
-    return place_output(work / linked_image_file, options.output, error);
+    return place_output(image, options.output, error);
 }
 
 bool check_output_folder(const fs::path& output, std::string& error) {
@@ -185,12 +196,15 @@ int main(int argc, char** argv) {
         return extract_exe(options.extract, options.extract_to, stdout, error) ? 0 : fail(error);
     if (!options.verify.empty()) return verify_exe(options.verify, stdout, error) ? 0 : fail(error);
     if (!check_output_folder(options.output, error)) return fail(error);
+    Signer signer;
+    const bool signing = signing_requested(options.signing);
+    if (signing && !prepare_signer(options.signing, options.verbose, signer, error)) return fail(error);
     fs::path kit_dir;
     Kit kit;
     if (!locate_kit(options.kit, kit_dir, error) || !load_kit(kit_dir, kit, error)) return fail(error);
     fs::path work;
     if (!make_work_folder(work, error)) return fail(error);
-    const bool built = build_in(work, options, kit, error);
+    const bool built = build_in(work, options, kit, signing ? &signer : nullptr, error);
     std::error_code ignored;
     fs::remove_all(work, ignored);
     return built ? 0 : fail(error);

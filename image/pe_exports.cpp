@@ -14,6 +14,7 @@ constexpr std::uint16_t machine_amd64 = 0x8664;
 constexpr std::uint16_t characteristic_dll = 0x2000;
 constexpr std::uint16_t optional_magic_pe32_plus = 0x20B;
 constexpr std::size_t directory_export = 0;
+constexpr std::uint16_t optional_magic_pe32 = 0x10B;
 
 bool name_at(const std::vector<unsigned char>& bytes, std::uint64_t offset, std::string_view wanted) {
     return offset <= bytes.size() && wanted.size() + 1 <= bytes.size() - offset &&
@@ -21,6 +22,25 @@ bool name_at(const std::vector<unsigned char>& bytes, std::uint64_t offset, std:
 }
 
 }  // namespace
+
+PeSignature pe_signature_state(const std::vector<unsigned char>& header) {
+    std::uint64_t coff = 0;
+    if (!find_coff_header(header, coff)) return PeSignature::not_pe;
+    const std::uint64_t optional = coff + 20;
+    std::uint16_t magic = 0;
+    if (!read_u16(header, optional, magic) || (magic != optional_magic_pe32 && magic != optional_magic_pe32_plus)) {
+        return PeSignature::unsigned_pe;
+    }
+    // The data directories follow the fields whose width differs between
+    // the two formats.
+    const std::uint64_t count_at = optional + (magic == optional_magic_pe32_plus ? 108 : 92);
+    std::uint32_t directory_count = 0, table_size = 0;
+    if (!read_u32(header, count_at, directory_count) || directory_count <= directory_security ||
+        !read_u32(header, count_at + 4 + 8 * directory_security + 4, table_size)) {
+        return PeSignature::unsigned_pe;
+    }
+    return table_size != 0 ? PeSignature::signed_pe : PeSignature::unsigned_pe;
+}
 
 std::string dll_export_problem(const std::vector<unsigned char>& bytes, std::string_view export_name) {
     PeImage image;

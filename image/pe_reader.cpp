@@ -87,18 +87,26 @@ bool read_u64(const std::vector<unsigned char>& bytes, std::uint64_t offset, std
     return true;
 }
 
+bool find_coff_header(const std::vector<unsigned char>& bytes, std::uint64_t& coff) {
+    std::uint16_t mz = 0;
+    std::uint32_t pe = 0, signature = 0;
+    if (!read_u16(bytes, 0, mz) || mz != 0x5A4D || !read_u32(bytes, 0x3C, pe) || !read_u32(bytes, pe, signature) ||
+        signature != 0x4550) {
+        return false;
+    }
+    coff = pe + 4ull;
+    return true;
+}
+
 bool parse_pe(std::vector<unsigned char> bytes, PeImage& image, std::string& error) {
     image = PeImage{};
     image.bytes = std::move(bytes);
     const auto& b = image.bytes;
-    std::uint16_t mz = 0;
-    std::uint32_t pe = 0, signature = 0;
-    if (!read_u16(b, 0, mz) || mz != 0x5A4D || !read_u32(b, 0x3C, pe) || !read_u32(b, pe, signature) ||
-        signature != 0x4550) {
+    std::uint64_t coff = 0;
+    if (!find_coff_header(b, coff)) {
         error = "not a PE file";
         return false;
     }
-    const std::uint64_t coff = pe + 4ull;
     const std::uint64_t optional = coff + 20;
     std::uint16_t section_count = 0, optional_size = 0;
     std::uint32_t directory_count = 0;

@@ -48,6 +48,10 @@ inline constexpr std::size_t directory_resource = 2;
 inline constexpr std::size_t directory_security = 4;
 inline constexpr std::size_t directory_base_relocation = 5;
 
+// The offset of the COFF header behind the MZ and PE signatures; false for a
+// file that is not a PE file.
+bool find_coff_header(const std::vector<unsigned char>& bytes, std::uint64_t& coff);
+
 bool parse_pe(std::vector<unsigned char> bytes, PeImage& image, std::string& error);
 
 // The section whose raw data holds the file offset, or nullptr.

@@ -330,6 +330,17 @@ TEST(OnefileBuild, KitIsFoundByOptionEnvironmentOrBesideTheProgram) {
         run_process({(scratch.path / "dist" / "bin" / "onefile-build").string(), "--app-dir", app, "--output", out});
     EXPECT_EQ(result.exit_code, 0) << result.output;
 
+    // An installed prefix keeps the kit in lib/onefile/kit, which wins over
+    // a (here incomplete) kit folder beside bin.
+    fs::create_directories(scratch.path / "prefix" / "bin");
+    fs::create_directories(scratch.path / "prefix" / "lib" / "onefile");
+    fs::copy_file(build_program(), scratch.path / "prefix" / "bin" / "onefile-build");
+    fs::copy(stub_kit(), scratch.path / "prefix" / "lib" / "onefile" / "kit");
+    fs::copy(scratch.path / "partial-kit", scratch.path / "prefix" / "kit");
+    result =
+        run_process({(scratch.path / "prefix" / "bin" / "onefile-build").string(), "--app-dir", app, "--output", out});
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+
     // ONEFILE_KIT wins over the folder beside the program.
     setenv("ONEFILE_KIT", (scratch.path / "partial-kit").c_str(), 1);
     result =
