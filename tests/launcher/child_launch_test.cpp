@@ -217,7 +217,7 @@ class ChildLaunchTest : public ::testing::Test {
 
 // --- the whole command line --------------------------------------------------
 // (Each argument's quoting and its round trip through both splitters:
-// tests/runtime/command_line_quoting_test.cpp.)
+// tests/runtime/command_line_split_test.cpp.)
 
 // Argument 0 becomes the module path (quoted only when it needs it); the
 // arguments follow, one space apart, empty ones included.
