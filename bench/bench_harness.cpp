@@ -31,8 +31,11 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "bench/bench_support.h"
+#include "format/command_line_quoting.h"
+#include "tests/support/pipe_reading.h"
 
 namespace {
 
@@ -47,23 +50,11 @@ std::uint64_t as_count(const FILETIME& time) {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-std::wstring quoted(const std::wstring& argument) {
-    // Our arguments are paths: no quotation marks and no trailing backslash.
-    return L"\"" + argument + L"\"";
-}
-
-std::string read_all(HANDLE pipe) {
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    return text;
-}
-
 // Starts program with arguments. With capture, its standard output goes into
 // a pipe (whose read end is handed back); otherwise it shares ours.
-PROCESS_INFORMATION start_program(const std::wstring& program, const std::wstring& arguments, HANDLE* capture) {
-    std::wstring line = quoted(program) + (arguments.empty() ? L"" : L" " + arguments);
+PROCESS_INFORMATION start_program(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                  HANDLE* capture) {
+    std::wstring line = command_line_quoting::joined_command_line(program, arguments);
     HANDLE write_end = GetStdHandle(STD_OUTPUT_HANDLE);
     if (capture != nullptr) {
         SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
@@ -104,7 +95,7 @@ DWORD wait_for_exit(PROCESS_INFORMATION& process) {
 
 // Starts program with arguments and waits for it. With capture, its standard
 // output goes into a pipe that is read to the end; otherwise it shares ours.
-Run run(const std::wstring& program, const std::wstring& arguments, bool capture) {
+Run run(const std::wstring& program, const std::vector<std::wstring>& arguments, bool capture) {
     HANDLE read_end = nullptr;
     Run result;
     FILETIME before;
@@ -112,7 +103,7 @@ Run run(const std::wstring& program, const std::wstring& arguments, bool capture
     const double start = bench::seconds_now();
     PROCESS_INFORMATION process = start_program(program, arguments, capture ? &read_end : nullptr);
     if (capture) {
-        result.output = read_all(read_end);
+        result.output = test_support::read_until_closed(read_end);
         CloseHandle(read_end);
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -175,7 +166,7 @@ std::string number_text(double value) {
 std::string probe(const std::wstring& launcher, const std::wstring& report_path) {
     DeleteFileW(report_path.c_str());
     SetEnvironmentVariableW(L"ONEFILE_BENCH_REPORT", report_path.c_str());
-    const Run launched = run(launcher, L"", false);
+    const Run launched = run(launcher, {}, false);
     SetEnvironmentVariableW(L"ONEFILE_BENCH_REPORT", nullptr);
     std::string report = read_text_file(report_path);
     DeleteFileW(report_path.c_str());
@@ -229,19 +220,18 @@ CacheContents list_cache(const std::wstring& cache) {
 }
 
 void empty_cache(const std::wstring& tools, const std::wstring& cache) {
-    if (GetFileAttributesW(cache.c_str()) != INVALID_FILE_ATTRIBUTES)
-        run(tools + L"\\delete_limit.exe", quoted(cache), true);
+    if (GetFileAttributesW(cache.c_str()) != INVALID_FILE_ATTRIBUTES) run(tools + L"\\delete_limit.exe", {cache}, true);
 }
 
 std::string cached_rounds_fields(const std::wstring& cached_launcher, const std::wstring& tools,
                                  const std::wstring& cache) {
     empty_cache(tools, cache);
-    std::string line = " cold_seconds=" + number_text(run(cached_launcher, L"", false).seconds);
-    line += " warm_seconds=" + number_text(run(cached_launcher, L"", false).seconds);
+    std::string line = " cold_seconds=" + number_text(run(cached_launcher, {}, false).seconds);
+    line += " warm_seconds=" + number_text(run(cached_launcher, {}, false).seconds);
     const std::wstring folder = list_cache(cache).complete_folder;
     if (folder.empty()) bench::fail("the cached launcher left no complete folder");
-    line += " plain_host_seconds=" + number_text(run(tools + L"\\plain_host.exe", quoted(folder), false).seconds);
-    line += " read_seconds=" + field(run(tools + L"\\read_limit.exe", quoted(folder), true).output, "read_seconds");
+    line += " plain_host_seconds=" + number_text(run(tools + L"\\plain_host.exe", {folder}, false).seconds);
+    line += " read_seconds=" + field(run(tools + L"\\read_limit.exe", {folder}, true).output, "read_seconds");
     return line;
 }
 
@@ -255,7 +245,7 @@ std::string cached_robustness_line(const std::wstring& cached_launcher, const st
     PROCESS_INFORMATION processes[starts];
     for (int i = 0; i < starts; ++i) {
         SetEnvironmentVariableW(L"ONEFILE_BENCH_EXIT_CODE", std::to_wstring(100 + i).c_str());
-        processes[i] = start_program(cached_launcher, L"", nullptr);
+        processes[i] = start_program(cached_launcher, {}, nullptr);
     }
     SetEnvironmentVariableW(L"ONEFILE_BENCH_EXIT_CODE", nullptr);
     int right = 0;
@@ -271,12 +261,12 @@ std::string cached_robustness_line(const std::wstring& cached_launcher, const st
     int ended_unpacking = 0;
     for (int i = 0; i < points; ++i) {
         empty_cache(tools, cache);
-        PROCESS_INFORMATION doomed = start_program(cached_launcher, L"", nullptr);
+        PROCESS_INFORMATION doomed = start_program(cached_launcher, {}, nullptr);
         Sleep(static_cast<DWORD>(cold_seconds * 1000.0 * i / points));
         TerminateProcess(doomed.hProcess, 99);
         wait_for_exit(doomed);
         ended_unpacking += list_cache(cache).staging;
-        PROCESS_INFORMATION next = start_program(cached_launcher, L"", nullptr);
+        PROCESS_INFORMATION next = start_program(cached_launcher, {}, nullptr);
         next_ok += wait_for_exit(next) == 0;
         staging_left += list_cache(cache).staging;
     }
@@ -293,22 +283,22 @@ void run_round(int round, const std::wstring& launcher, const std::wstring& tiny
     const std::wstring report = temp + L"\\onefile_bench_report_" + id + L".txt";
     std::string line = "round=" + std::to_string(round);
 
-    line += " launcher_seconds=" + number_text(run(launcher, L"", false).seconds);
-    line += " empty_seconds=" + number_text(run(tools + L"\\empty_program.exe", L"", false).seconds);
-    line += " empty_shell_seconds=" + number_text(run(tools + L"\\empty_shell_program.exe", L"", false).seconds);
+    line += " launcher_seconds=" + number_text(run(launcher, {}, false).seconds);
+    line += " empty_seconds=" + number_text(run(tools + L"\\empty_program.exe", {}, false).seconds);
+    line += " empty_shell_seconds=" + number_text(run(tools + L"\\empty_shell_program.exe", {}, false).seconds);
 
-    const Run decode = run(tools + L"\\decode_limit.exe", quoted(block), true);
+    const Run decode = run(tools + L"\\decode_limit.exe", {block}, true);
     line += " decode_seconds=" + field(decode.output, "decode_seconds");
     line += " decode_peak_working_set=" + field(decode.output, "peak_working_set");
     line += " archive_bytes=" + field(decode.output, "archive_bytes");
-    const Run write = run(tools + L"\\write_limit.exe", quoted(block) + L" " + quoted(target), true);
+    const Run write = run(tools + L"\\write_limit.exe", {block, target}, true);
     line += " write_seconds=" + field(write.output, "write_seconds");
     line += " files=" + field(write.output, "files");
-    const Run erase = run(tools + L"\\delete_limit.exe", quoted(target), true);
+    const Run erase = run(tools + L"\\delete_limit.exe", {target}, true);
     line += " delete_seconds=" + field(erase.output, "delete_seconds");
     // The same tree once more, deleted the launcher's way.
-    run(tools + L"\\write_limit.exe", quoted(block) + L" " + quoted(target), true);
-    const Run shell_erase = run(tools + L"\\shell_delete.exe", quoted(target), true);
+    run(tools + L"\\write_limit.exe", {block, target}, true);
+    const Run shell_erase = run(tools + L"\\shell_delete.exe", {target}, true);
     line += " shell_delete_seconds=" + field(shell_erase.output, "shell_delete_seconds");
 
     const std::string big = probe(launcher, report);
@@ -336,7 +326,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int round = 0; round <= rounds; ++round) run_round(round, argv[2], argv[3], argv[4], argv[5], temp, argv[6]);
     // A cold start's time, to spread the ten ending points over it.
     empty_cache(argv[5], temp + L"\\onefile_bench_cache");
-    const double cold_seconds = run(argv[6], L"", false).seconds;
+    const double cold_seconds = run(argv[6], {}, false).seconds;
     bench::print_result(cached_robustness_line(argv[6], argv[5], temp + L"\\onefile_bench_cache", cold_seconds));
     return 0;
 }

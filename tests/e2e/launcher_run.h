@@ -21,7 +21,7 @@ std::wstring build_path(const char* path);
 struct Launch {
     std::wstring program;                   // lpApplicationName
     std::optional<std::wstring> argument0;  // as written on the command line; default: program
-    std::vector<std::wstring> arguments;    // quoted by quote_argument
+    std::vector<std::wstring> arguments;    // quoted by command_line_of
     std::optional<std::wstring> raw_tail;   // written after argument 0 verbatim, instead of arguments
     // Set (value) or removed (nullopt) in the launcher's environment, after
     // every ZORVEK_ and PROBE_ variable of this process has been dropped.
@@ -52,8 +52,7 @@ struct Running {
     ULONGLONG started_at = 0;
 };
 
-// One argument as the Windows splitting rules read it back.
-std::wstring quote_argument(const std::wstring& argument);
+// Argument 0 and the arguments, each quoted by format/command_line_quoting.h.
 std::wstring command_line_of(const Launch& launch);
 
 // False (with the system error in *error) when CreateProcessW fails.
@@ -102,9 +101,6 @@ bool current_folder_intact(const std::wstring& path);
 // Names of the onefile_* entries directly in folder.
 std::vector<std::wstring> onefile_entries(const std::wstring& folder);
 bool remove_tree(const std::wstring& path);
-// Deletes a file or a folder with everything below it, one call per entry;
-// path may be in the \\?\ form.
-bool remove_long_tree(const std::wstring& path);
 bool path_exists(const std::wstring& path);
 bool read_file(const std::wstring& path, std::string& bytes);
 // Fails the test (and returns false) when the report is missing or incomplete.
