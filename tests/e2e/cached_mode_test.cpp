@@ -246,7 +246,7 @@ TEST(CachedMode, RunEndedWhileUnpackingLeavesNothingTheNextStartTripsOver) {
         EXPECT_EQ(names_in(cache_root(scratch)), one_build(key));
         EXPECT_EQ(next.report.extraction_folder.count(L"bulk\\part23.bin"), 1u);
         // Start cold again for the next point.
-        ASSERT_TRUE(remove_long_tree(cache_root(scratch)));
+        ASSERT_TRUE(remove_tree(cache_root(scratch)));
     }
     std::printf("%d of 10 runs ended before their end, %d of them in the middle of unpacking\n", ended_early,
                 left_staging);
