@@ -90,6 +90,15 @@ BOOL WINAPI real_DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE ta
                                  DWORD access, BOOL inherit, DWORD options) {
     return DuplicateHandle(source_process, source, target_process, target, access, inherit, options);
 }
+BOOL WINAPI real_GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID out, DWORD size) {
+    return GetFileInformationByHandleEx(file, kind, out, size);
+}
+BOOL WINAPI real_SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID in, DWORD size) {
+    return SetFileInformationByHandle(file, kind, in, size);
+}
+BOOL WINAPI real_AssignProcessToJobObject(HANDLE job, HANDLE process) {
+    return AssignProcessToJobObject(job, process);
+}
 
 constexpr SystemCalls real_calls = {
     real_CreateFileW,
@@ -117,6 +126,9 @@ constexpr SystemCalls real_calls = {
     real_CloseHandle,
     real_DuplicateHandle,
     real_GetEnvironmentVariableW,
+    real_GetFileInformationByHandleEx,
+    real_SetFileInformationByHandle,
+    real_AssignProcessToJobObject,
 };
 
 }  // namespace

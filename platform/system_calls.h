@@ -49,6 +49,12 @@ struct SystemCalls {
     // Environment reads: a fake hands back a value of the full 32,767
     // characters, which Wine's own environment cannot hold.
     DWORD(WINAPI* GetEnvironmentVariableW)(LPCWSTR, LPWSTR, DWORD);
+    // The tree removal reads what an entry is and deletes it through its
+    // handle: a test shows it a folder that turned into a link.
+    BOOL(WINAPI* GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    BOOL(WINAPI* SetFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    // The child's job: an outer job may refuse it.
+    BOOL(WINAPI* AssignProcessToJobObject)(HANDLE, HANDLE);
 };
 
 extern SystemCalls sys;
