@@ -4,8 +4,11 @@
 
 #include <cstdlib>
 
+#include "launcher/child_job.h"
 #include "launcher/cleanup.h"
+#include "launcher/folder_sweep.h"
 #include "launcher/fatal_report.h"
+#include "paths/path_normalise.h"  // extraction_directory
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
 
@@ -160,24 +163,37 @@ unsigned long launch_child() {
     STARTUPINFOW startup = startup_with_standard_handles();
     build_child_command_line();
 
+    // Started and published in the folder's turn (cleanup.h): a console
+    // handler either stops the run before the start or finds the child in
+    // the slot.
+    enter_folder_change();
     PROCESS_INFORMATION child = {};
     if (!sys.CreateProcessW(child_image_path, child_command_line,
                             nullptr,                // lpProcessAttributes
                             nullptr,                // lpThreadAttributes
-                            TRUE,                   // bInheritHandles: the standard handles
+                            TRUE,                   // bInheritHandles: standard handles, liveness marker
                             NORMAL_PRIORITY_CLASS,  // same console, visible, running
                             nullptr,                // lpEnvironment: ours, ZORVEK_ variables included
                             nullptr,                // lpCurrentDirectory: ours
                             &startup, &child)) {
         report_system_error("Error, couldn't launch child", GetLastError());
     }
+    // At once: the child does nothing of the application's before it has
+    // loaded the library, so everything the application starts is started
+    // from inside the job.
+    HANDLE job = enclose_child_in_job(child.hProcess);
     sys.CloseHandle(child.hThread);
     publish_child_handle(child.hProcess);
+    leave_folder_change();
+    // While the child starts the application, off its way.
+    sweep_ended_runs(extraction_directory);
 
     DWORD exit_code = wait_for_exit_code(child.hProcess);
     sys.CloseHandle(child.hProcess);
     withdraw_child_handle();
+    if (job != nullptr) CloseHandle(job);
 
+    disarm_cleanup_at_exit();
     cleanup_on_exit();
     // The main thread may get here before the default console handler ends
     // the process: an interrupted run must not end with 0 either way.

@@ -1,5 +1,9 @@
 #include "launcher/cleanup.h"
 
+#include <stdlib.h>
+
+#include "launcher/extraction.h"
+#include "launcher/run_marker.h"
 #include "paths/path_normalise.h"  // extraction_directory
 #include "platform/system_calls.h"
 
@@ -15,19 +19,27 @@
 // extraction_started: written once by the main thread, right after it made
 // the extraction directory; read on either thread.
 //
-// deletion_busy: the two threads may both reach the deletion (a console event
+// folder_turn_owner: the thread whose turn it is to change the folder (0:
+// nobody's). The two threads may both reach the deletion (a console event
 // just as the child ends). A second caller waits until the first pass is over
 // and then makes its own pass, which finds the directory gone after one
 // delete call. Waiting instead of skipping keeps the main thread from ending
 // the process (exit with the child's code) half-way through the handler's
-// deletion.
+// deletion. The main thread also makes every entry of the folder in its turn
+// (enter_folder_change), so nothing is made after the handler's deletion has
+// begun. A thread may take its own turn again (an exit half-way through an
+// entry runs the cleanup in the turn it holds).
 constinit HANDLE volatile child_process = nullptr;
 constinit volatile bool extraction_started = false;
+constinit HANDLE volatile run_marker = nullptr;
 
 namespace {
 
-constinit volatile LONG deletion_busy = 0;
+constinit volatile LONG folder_turn_owner = 0;
+constinit int folder_turn_depth = 0;  // written by the owner only
 constinit volatile LONG console_event_seen = 0;
+constinit volatile LONG cleanup_at_exit_armed = 0;
+constinit bool cleanup_at_exit_registered = false;  // main thread only
 
 constexpr int delete_retries = 20;
 constexpr DWORD retry_pause_milliseconds = 100;
@@ -65,23 +77,42 @@ void delete_extraction_directory() {
     // lies deeper than the removal goes (see tree_removal.h).
 }
 
-void take_deletion_turn() {
-    // Not through the seam: this wait is no part of the retry timing.
-    while (InterlockedCompareExchange(&deletion_busy, 1, 0) != 0) Sleep(1);
+void release_marker_in_slot() {
+    HANDLE marker = InterlockedExchangePointer(&run_marker, nullptr);
+    if (marker == nullptr) return;
+    release_run_marker(marker, !directory_still_there());
 }
 
-void end_deletion_turn() {
-    InterlockedExchange(&deletion_busy, 0);
+void take_folder_turn() {
+    const LONG self = static_cast<LONG>(GetCurrentThreadId());
+    if (folder_turn_owner != self) {
+        // Not through the seam: this wait is no part of the retry timing.
+        while (InterlockedCompareExchange(&folder_turn_owner, self, 0) != 0) Sleep(1);
+    }
+    ++folder_turn_depth;
+}
+
+void end_folder_turn() {
+    if (--folder_turn_depth == 0) InterlockedExchange(&folder_turn_owner, 0);
+}
+
+// Runs on the thread that calls exit: the main thread.
+void cleanup_if_armed() {
+    if (InterlockedExchange(&cleanup_at_exit_armed, 0) == 0) return;
+    close_file_being_written();
+    cleanup_on_exit();
 }
 
 }  // namespace
 
 void cleanup_on_exit() {
+    // The child too is started in the main thread's turn: a child in the
+    // slot is seen here, and no child is started after this.
+    take_folder_turn();
     end_child_in_slot();
-    if (!extraction_started) return;
-    take_deletion_turn();
-    delete_extraction_directory();
-    end_deletion_turn();
+    if (extraction_started) delete_extraction_directory();
+    release_marker_in_slot();
+    end_folder_turn();
 }
 
 bool console_event_arrived() {
@@ -107,4 +138,30 @@ BOOL WINAPI console_control_handler(DWORD type) {
     }
     // Passed on: the default handler ends the launcher with 0xC000013A.
     return FALSE;
+}
+
+void arm_cleanup_at_exit() {
+    InterlockedExchange(&cleanup_at_exit_armed, 1);
+    // Registered once: a full list would leave only the sweep to remove the folder.
+    if (!cleanup_at_exit_registered) cleanup_at_exit_registered = atexit(cleanup_if_armed) == 0;
+}
+
+void disarm_cleanup_at_exit() {
+    InterlockedExchange(&cleanup_at_exit_armed, 0);
+}
+
+void stop_interrupted_run() {
+    disarm_cleanup_at_exit();
+    close_file_being_written();
+    cleanup_on_exit();
+    exit(static_cast<int>(interrupted_exit_code));
+}
+
+void enter_folder_change() {
+    take_folder_turn();
+    if (console_event_arrived()) stop_interrupted_run();
+}
+
+void leave_folder_change() {
+    end_folder_turn();
 }

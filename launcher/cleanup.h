@@ -15,6 +15,9 @@ extern HANDLE volatile child_process;
 // Set once, when the parent has made the extraction directory, so the
 // cleanup never deletes a folder that this run did not make.
 extern volatile bool extraction_started;
+// The parent's handle on its liveness marker (run_marker.h), null when it
+// holds none. Whoever takes it out of the slot releases it.
+extern HANDLE volatile run_marker;
 
 // How long a console event leaves the child to end by itself.
 constexpr DWORD child_grace_milliseconds = 5000;
@@ -33,8 +36,32 @@ void forget_console_event();
 // Ends a child still in the slot (after the grace), then, once extraction has
 // begun, deletes the extraction directory: at most 21 tries, 100 ms apart,
 // each one our own tree removal (long paths, links removed and never followed).
-// Never prints and never fails.
+// Then releases the liveness marker, deleting it once the folder is gone; a
+// folder that stays keeps its marker, held by nobody, so that a later start's
+// sweep removes it. Never prints and never fails.
 void cleanup_on_exit();
 // Interrupt, break, close, log-off and shut-down run cleanup_on_exit; other
 // types nothing. Always FALSE, so the default handler then ends the process.
 BOOL WINAPI console_control_handler(DWORD type);
+
+// From the moment the parent has made its folder, every orderly end of the
+// process (a reported failure, a limit reached: any exit) runs
+// cleanup_on_exit first, so a run that fails half-way leaves nothing behind.
+// A removal the console handler has begun is waited for, never cut short.
+// The launch step disarms it when its own cleanup is done. Parent only.
+void arm_cleanup_at_exit();
+void disarm_cleanup_at_exit();
+
+// Where the main thread finds that a console event has arrived, it starts
+// nothing more: it joins the handler's cleanup and ends the process with
+// interrupted_exit_code.
+[[noreturn]] void stop_interrupted_run();
+
+// The main thread makes the folder and each entry in it, and starts the
+// child, between these two, in turn with the cleanup: a console handler that
+// comes in between cleans up once the entry is closed or the child is in its
+// slot, and enter stops the run instead once an event has arrived. So
+// nothing is made in the folder, and no child started, after the cleanup has
+// begun. Main thread only.
+void enter_folder_change();
+void leave_folder_change();

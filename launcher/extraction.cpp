@@ -17,6 +17,9 @@
 
 namespace {
 
+// The file extract_entry is writing, else null; main thread only.
+constinit HANDLE file_being_written = nullptr;
+
 constexpr std::size_t write_buffer_size = 32768;
 constexpr std::size_t directory_cache_capacity = 1024;
 constexpr const wchar_t* home_spec = L"{HOME}";
@@ -109,6 +112,7 @@ void extract_entry() {
                                   0,              // dwFlagsAndAttributes
                                   nullptr);       // hTemplateFile
     if (file == INVALID_HANDLE_VALUE) report_open_failure();
+    file_being_written = file;
     while (remaining > 0) {
         DWORD chunk = remaining < write_buffer_size ? static_cast<DWORD>(remaining) : write_buffer_size;
         PayloadReader::read(write_buffer, chunk);
@@ -119,7 +123,13 @@ void extract_entry() {
         }
         remaining -= chunk;
     }
-    CloseHandle(file);
+    close_file_being_written();
+}
+
+void close_file_being_written() {
+    if (file_being_written == nullptr) return;
+    CloseHandle(file_being_written);
+    file_being_written = nullptr;
 }
 
 bool ensure_parent_directories(const wchar_t* path) {

@@ -12,6 +12,8 @@
 #include "launcher/fatal_report.h"
 #include "launcher/launcher_state.h"
 #include "launcher/payload_reader.h"
+#include "launcher/run_folder_name.h"
+#include "launcher/run_marker.h"
 #include "paths/environment.h"
 #include "paths/path_normalise.h"
 #include "paths/path_spec.h"
@@ -20,7 +22,6 @@
 
 namespace {
 
-constexpr const wchar_t* extraction_directory_spec = L"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
 constexpr DWORD query_and_read_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
 constexpr std::size_t other_image_capacity = 2048;
 constexpr DWORD application_search_flags =
@@ -139,10 +140,20 @@ void publish_launcher_directory() {
 // that someone else could have filled. The temporary folder above it is made
 // if it is missing. Any other failure shows up, with its path, when the first
 // file is created.
+//
+// The liveness marker is made first, so the folder never lies without it.
+// Should the name be taken, the marker goes again at once: it must not make a
+// folder that is not ours look like an ended run's to the sweep.
 void create_extraction_directory() {
     ensure_parent_directories(extraction_directory);
+    name_run_marker(run_marker_path, extraction_directory);
+    HANDLE marker = hold_run_marker(run_marker_path);
+    if (marker != INVALID_HANDLE_VALUE) InterlockedExchangePointer(&run_marker, marker);
     if (sys.CreateDirectoryW(extraction_directory, nullptr)) return;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) report_existing_extraction_directory();
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        release_run_marker(InterlockedExchangePointer(&run_marker, nullptr), true);
+        report_existing_extraction_directory();
+    }
 }
 
 bool is_child_of_same_launcher() {
@@ -178,11 +189,14 @@ int run_main_sequence(int argument_count, wchar_t** argument_vector) {
         // so a payload that cannot be decoded leaves nothing behind; the cleanup
         // is armed only once the folder is ours, so that it never deletes a
         // folder that was there before this run.
+        enter_folder_change();
         if (!extraction_started) {
             create_extraction_directory();
             extraction_started = true;
+            arm_cleanup_at_exit();
         }
         extract_entry();
+        leave_folder_change();
     }
     if (child) report_missing_application_library();
 

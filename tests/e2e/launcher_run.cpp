@@ -290,6 +290,15 @@ std::vector<std::wstring> onefile_entries(const std::wstring& folder) {
     return names;
 }
 
+std::vector<std::wstring> onefile_folders(const std::wstring& folder) {
+    std::vector<std::wstring> folders = onefile_entries(folder);
+    std::erase_if(folders, [&](const std::wstring& name) {
+        const DWORD attributes = GetFileAttributesW((folder + L"\\" + name).c_str());
+        return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    });
+    return folders;
+}
+
 // A launcher that has just ended may still be releasing its image file
 // (the tests run copies and links of it from their folders), so a failed
 // removal is tried again for a while.

@@ -101,6 +101,8 @@ bool current_folder_intact(const std::wstring& path);
 
 // Names of the onefile_* entries directly in folder.
 std::vector<std::wstring> onefile_entries(const std::wstring& folder);
+// The same, folders only: runs' folders without their liveness markers.
+std::vector<std::wstring> onefile_folders(const std::wstring& folder);
 bool remove_tree(const std::wstring& path);
 // Deletes a file or a folder with everything below it, one call per entry;
 // path may be in the \\?\ form.

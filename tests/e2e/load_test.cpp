@@ -88,7 +88,7 @@ TEST(Load, SixteenLaunchersAtOnce) {
     EXPECT_TRUE(all_ready) << "not every application came up";
     std::set<std::wstring> folders;
     if (all_ready) {
-        const std::vector<std::wstring> present = onefile_entries(scratch.tmp());
+        const std::vector<std::wstring> present = onefile_folders(scratch.tmp());
         EXPECT_EQ(present.size(), size_t{count});
         for (int i = 0; i < count; ++i) {
             ProbeReport report;

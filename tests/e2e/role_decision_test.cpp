@@ -203,7 +203,7 @@ TEST_F(LiveParent, LeadingBlankFindsTheParentButAbortsOnTheFolderName) {
 
     EXPECT_EQ(result.exit_code, 0xC0000409u) << "a fail-fast end, not an exit code of the launcher's choosing";
     EXPECT_FALSE(path_exists(scratch.report_path(L"observed.txt"))) << "the application ran";
-    EXPECT_EQ(onefile_entries(scratch.tmp()).size(), 1u) << "only the live parent's folder";
+    EXPECT_EQ(onefile_folders(scratch.tmp()).size(), 1u) << "only the live parent's folder";
     release_and_check_cleanup();
 }
 
