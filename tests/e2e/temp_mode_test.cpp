@@ -41,14 +41,6 @@ ULONGLONG kill_parent_and_time_the_rest(Running& running, ULONGLONG limit_ms = 5
     return GetTickCount64() - killed_at;
 }
 
-bool wait_for_event(const std::wstring& name, DWORD limit_ms) {
-    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
-    if (event == nullptr) return false;
-    const bool set = WaitForSingleObject(event, limit_ms) == WAIT_OBJECT_0;
-    CloseHandle(event);
-    return set;
-}
-
 bool wait_for_report(const std::wstring& path, ProbeReport& report, DWORD limit_ms) {
     const ULONGLONG until = GetTickCount64() + limit_ms;
     std::string text;

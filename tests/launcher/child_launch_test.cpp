@@ -598,14 +598,23 @@ TEST_F(ChildLaunchTest, AnInterruptedRunNeverEndsWith0) {
 
 // --- real children -----------------------------------------------------------
 
+BOOL WINAPI refusing_AssignProcessToJobObject(HANDLE, HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// With the child's job and without it (an outer job that refuses ours).
 TEST_F(ChildLaunchTest, ChildExitCodeComesBackBitForBit) {
     given_command_line = L"typed";
-    for (DWORD code : {0u, 3u, 259u, 0x80000001u}) {
-        SCOPED_TRACE(code);
-        sys.GetCommandLineW = fake_GetCommandLineW;
-        ChildModeScope mode(L"exit " + std::to_wstring(code));
-        EXPECT_EQ(code, launch_child());
-        EXPECT_EQ(nullptr, child_process);
+    for (bool job_refused : {false, true}) {
+        for (DWORD code : {0u, 3u, 259u, 0x80000001u}) {
+            SCOPED_TRACE(testing::Message() << code << (job_refused ? " without a job" : ""));
+            sys.GetCommandLineW = fake_GetCommandLineW;
+            if (job_refused) sys.AssignProcessToJobObject = refusing_AssignProcessToJobObject;
+            ChildModeScope mode(L"exit " + std::to_wstring(code));
+            EXPECT_EQ(code, launch_child());
+            EXPECT_EQ(nullptr, child_process);
+        }
     }
 }
 

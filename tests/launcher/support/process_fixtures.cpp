@@ -55,23 +55,6 @@ void write_to_standard_output(const wchar_t* text) {
     }
 }
 
-// Starts this executable again, sleeping for milliseconds, and leaves it
-// running; its process id becomes this process's exit code.
-void spawn_sleeper(DWORD milliseconds) {
-    std::wstring image(MAX_PATH * 4, L'\0');
-    image.resize(GetModuleFileNameW(nullptr, image.data(), static_cast<DWORD>(image.size())));
-    std::wstring command_line = L"\"" + image + L"\"";
-    SetEnvironmentVariableW(mode_variable, (L"sleep " + std::to_wstring(milliseconds) + L" 0").c_str());
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION sleeper = {};
-    if (!CreateProcessW(image.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &sleeper)) {
-        ExitProcess(0);
-    }
-    ExitProcess(sleeper.dwProcessId);
-}
-
 // Runs before GoogleTest's main: a child never reaches the tests.
 void run_child_mode_if_asked() {
     wchar_t mode[1024];
@@ -90,7 +73,6 @@ void run_child_mode_if_asked() {
         write_own_arguments(rest);
         ExitProcess(0);
     }
-    if (starts_with(mode, L"spawn", rest)) spawn_sleeper(parse_number(rest));
     if (starts_with(mode, L"stdout", rest)) {
         write_to_standard_output(rest);
         ExitProcess(0);

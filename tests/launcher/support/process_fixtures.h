@@ -8,8 +8,6 @@
 //   arguments <file>       writes its own split command line to file (UTF-16,
 //                          every argument followed by one zero unit), exit 0
 //   stdout <text>          writes text to its standard output handle, exit 0
-//   spawn <ms>             starts itself in mode "sleep <ms> 0", leaves it
-//                          running and exits with its process id (0: failed)
 // Numbers are decimal or 0x-prefixed hexadecimal.
 #pragma once
 
