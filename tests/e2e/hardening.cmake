@@ -37,17 +37,8 @@ onefile_add_launcher(e2e_second_launcher
 
 set(BIG_APP_DIR ${E2E_DIR}/big_app_folder)
 set(BIG_LAUNCHER ${E2E_DIR}/big_launcher.exe)
-set(big_stamp ${E2E_DIR}/big_app_folder.stamp)
-add_custom_command(OUTPUT ${big_stamp}
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${BIG_APP_DIR}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${BIG_APP_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:probe_app> ${BIG_APP_DIR}
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/make_big_app.py ${BIG_APP_DIR}
-  COMMAND ${CMAKE_COMMAND} -E touch ${big_stamp}
-  DEPENDS probe_app ${CMAKE_CURRENT_SOURCE_DIR}/make_big_app.py
-  COMMENT "Staging the big application folder"
-  VERBATIM)
-add_custom_target(e2e_big_app_folder ALL DEPENDS ${big_stamp})
+set(big_stamp ${BIG_APP_DIR}.stamp)
+e2e_stage_probe_folder(e2e_big_app_folder ${BIG_APP_DIR} make_big_app.py)
 # Level 3: packed in a few seconds; unpacking takes as long at any level.
 onefile_add_launcher(e2e_big_launcher
   OUTPUT ${BIG_LAUNCHER}

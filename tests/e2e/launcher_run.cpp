@@ -108,6 +108,15 @@ std::wstring build_path(const char* path) {
     return result;
 }
 
+void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value) {
+    for (auto& [setting, setting_value] : launch.environment)
+        if (setting == name) {
+            setting_value = value;
+            return;
+        }
+    launch.environment.push_back({name, value});
+}
+
 std::wstring quote_argument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
     std::wstring out = L"\"";

@@ -52,6 +52,9 @@ struct Running {
     ULONGLONG started_at = 0;
 };
 
+// Sets name to value in the launch's environment, replacing an earlier setting.
+void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value);
+
 // One argument as the Windows splitting rules read it back.
 std::wstring quote_argument(const std::wstring& argument);
 std::wstring command_line_of(const Launch& launch);

@@ -16,11 +16,6 @@
 
 namespace {
 
-void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value) {
-    for (auto& [setting, setting_value] : launch.environment)
-        if (setting == name) setting_value = value;
-}
-
 // A folder named onefile_<pid>_... at the root of the drive of path: where an
 // empty temporary folder would put the extraction folder.
 bool folder_at_drive_root(const std::wstring& path, DWORD pid) {

@@ -1,7 +1,7 @@
 // Temp mode leaves nothing behind when the parent is killed from outside:
 // the child ends with it, a process the application started runs on, and
-// the next start sweeps the folders of ended runs while never touching a
-// live run's.
+// the next start sweeps the folders of ended runs (a sweep among live runs:
+// load_test.cpp).
 
 #include <gtest/gtest.h>
 
@@ -9,17 +9,11 @@
 #include <cstdio>
 
 #include "e2e_launchers.h"
-#include "launcher/run_folder_name.h"  // run_marker_suffix
-#include "tree_listing.h"
 
 namespace {
 
 std::wstring big_launcher() {
     return build_path(E2E_BIG_LAUNCHER);
-}
-
-void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value) {
-    launch.environment.push_back({name, value});
 }
 
 // Processes of the run still alive in the harness's job (launcher, child).
@@ -179,79 +173,6 @@ TEST(TempMode, HelperTheApplicationStartedOutlivesAKilledParent) {
     EXPECT_TRUE(onefile_entries(scratch.tmp()).empty());
     CloseHandle(application_process);
     CloseHandle(helper_process);
-}
-
-// ---- a sweep among live runs ------------------------------------------------------
-
-// A folder named like a run's, with content and a marker nobody holds: what a
-// killed run leaves.
-std::wstring make_ended_run(const std::wstring& tmp, int serial) {
-    const std::wstring folder = tmp + L"\\onefile_" + decimal(90000 + serial) + L"_000000_endedrun00" + decimal(serial);
-    CreateDirectoryW(folder.c_str(), nullptr);
-    CreateDirectoryW((folder + L"\\lib").c_str(), nullptr);
-    for (const std::wstring& file :
-         {folder + L"\\probe_app.dll", folder + L"\\lib\\data.bin", folder + run_marker_suffix}) {
-        HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        EXPECT_NE(handle, INVALID_HANDLE_VALUE);
-        CloseHandle(handle);
-    }
-    return folder;
-}
-
-TEST(TempMode, SweepAmongSixteenLiveRunsTouchesNone) {
-    constexpr int count = 16;
-    Scratch scratch;
-    const std::wstring tag = L"onefile_e2e_" + decimal(GetCurrentProcessId()) + L"_sweep_";
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, (tag + L"release").c_str());
-    std::vector<HANDLE> ready(count);
-    std::vector<Running> running(count);
-    int started = 0;
-    for (int i = 0; i < count; ++i) {
-        ready[i] = CreateEventW(nullptr, TRUE, FALSE, (tag + L"ready_" + decimal(i)).c_str());
-        Launch launch = scratch.launch_in_own_folder(probe_launcher(), L"report_" + decimal(i) + L".txt");
-        set_variable(launch, L"PROBE_READY_EVENT", tag + L"ready_" + decimal(i));
-        set_variable(launch, L"PROBE_WAIT_EVENT", tag + L"release");
-        set_variable(launch, L"PROBE_EXIT_CODE", decimal(1000 + i));
-        if (!start(launch, running[i])) break;
-        ++started;
-    }
-    ASSERT_EQ(started, count);
-    ASSERT_EQ(WaitForMultipleObjects(count, ready.data(), TRUE /* all */, 120000), WAIT_OBJECT_0);
-    const std::vector<std::wstring> ended = {make_ended_run(scratch.tmp(), 1), make_ended_run(scratch.tmp(), 2),
-                                             make_ended_run(scratch.tmp(), 3)};
-
-    EXPECT_EQ(run(scratch.launch_in_own_folder(probe_launcher(), L"sweeper.txt")).exit_code, 0u);
-
-    int untouched = 0;
-    for (int i = 0; i < count; ++i) {
-        ProbeReport report;
-        if (!read_report(scratch.report_path(L"report_" + decimal(i) + L".txt"), report)) continue;
-        TreeListing now;
-        const bool same = list_tree(folder_of(report.library_path), now) && now == report.extraction_folder;
-        EXPECT_TRUE(same) << "live run " << i << " lost files";
-        untouched += same;
-    }
-    int swept = 0;
-    for (const std::wstring& folder : ended) swept += !path_exists(folder) && !path_exists(folder + run_marker_suffix);
-    EXPECT_EQ(swept, 3);
-
-    SetEvent(release);
-    int right_codes = 0;
-    for (int i = 0; i < count; ++i) {
-        RunResult result;
-        EXPECT_TRUE(finish(running[i], result));
-        EXPECT_EQ(result.exit_code, DWORD(1000 + i));
-        right_codes += result.exit_code == DWORD(1000 + i);
-    }
-    const size_t left = onefile_entries(scratch.tmp()).size();
-    EXPECT_EQ(left, 0u);
-    std::printf(
-        "a sweep among %d live runs: %d folders untouched, %d exit codes right; %d of 3 ended runs' folders "
-        "swept; %zu entries left\n",
-        count, untouched, right_codes, swept, left);
-    std::fflush(stdout);
-    for (HANDLE event : ready) CloseHandle(event);
-    CloseHandle(release);
 }
 
 }  // namespace

@@ -330,10 +330,8 @@ TEST_F(TreeRemovalTest, FolderSwappedForAJunctionIsRemovedAsALinkAndNothingBehin
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::wstring root = scratch(L"tree_swap") + L"\\onefile_swap";
-        make_directory(root);
-        make_directory(root + L"\\lib");
-        make_directory(root + L"\\lib\\plugins");
-        make_directory(root + L"\\lib\\plugins\\deeper");
+        for (const wchar_t* folder : {L"", L"\\lib", L"\\lib\\plugins", L"\\lib\\plugins\\deeper"})
+            make_directory(root + folder);
         const std::wstring link = root + row.entry;
         const std::wstring files[] = {L"\\application.dll", L"\\lib\\helper.dll", L"\\lib\\plugins\\precious.txt",
                                       L"\\lib\\plugins\\deeper\\precious.txt"};
