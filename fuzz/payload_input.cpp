@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "fuzz/refusal.h"
-#include "image/payload_format.h"
+#include "format/payload_layout.h"
 #include "launcher/payload_reader.h"
 
 namespace {
@@ -46,10 +46,10 @@ std::vector<unsigned char> pack_archive_in_raw_frame(const unsigned char* archiv
     std::size_t raw_blocks = size == 0 ? 1 : (size + raw_block_limit - 1) / raw_block_limit;
     std::size_t frame_size = sizeof frame_magic + 2 + 3 * raw_blocks + size;
     // Exactly the block's size, so the sanitizer sees any read past its end.
-    std::vector<unsigned char> block(payload_format::block_overhead + frame_size);
-    unsigned char* at = put(block.data(), payload_format::magic, payload_format::magic_size);
+    std::vector<unsigned char> block(payload_layout::block_overhead + frame_size);
+    unsigned char* at = put(block.data(), payload_layout::magic, payload_layout::magic_size);
     at = put(at, frame_magic, sizeof frame_magic);
-    *at++ = static_cast<unsigned char>(payload_format::frame_header_descriptor);
+    *at++ = static_cast<unsigned char>(payload_layout::frame_header_descriptor);
     *at++ = archive_window_descriptor;
     std::size_t offset = 0;
     do {
@@ -61,7 +61,7 @@ std::vector<unsigned char> pack_archive_in_raw_frame(const unsigned char* archiv
         offset += n;
     } while (offset < size);
     at = put_le(at, 0, 2);  // trailer mark
-    put_le(at, payload_format::magic_size + frame_size + 2, 8);
+    put_le(at, payload_layout::magic_size + frame_size + 2, 8);
     return block;
 }
 

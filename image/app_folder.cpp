@@ -7,7 +7,8 @@
 #include <map>
 #include <system_error>
 
-#include "image/payload_format.h"
+#include "format/entry_name_rule.h"
+#include "format/payload_layout.h"
 #include "image/text_encoding.h"
 
 namespace fs = std::filesystem;
@@ -47,50 +48,35 @@ std::u16string case_folded(std::u16string_view text) {
     return out;
 }
 
-std::u16string ascii_folded(std::u16string_view text) {
-    std::u16string out(text);
-    for (auto& unit : out) unit = ascii_upper(unit);
-    return out;
-}
-
-bool equals_ignoring_ascii_case(std::u16string_view a, std::u16string_view b) {
-    return a.size() == b.size() && ascii_folded(a) == ascii_folded(b);
-}
-
-// Windows maps these to devices in any folder and with any extension
-// ("nul.txt" opens NUL), so a file of that name cannot be created.
-bool is_device_name(std::u16string_view component) {
-    std::u16string_view base = component.substr(0, component.find(u'.'));
-    while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
-    static constexpr std::u16string_view plain[] = {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"};
-    for (auto name : plain) {
-        if (equals_ignoring_ascii_case(base, name)) return true;
-    }
-    if (base.size() != 4) return false;
-    const std::u16string_view stem = base.substr(0, 3);
-    if (!equals_ignoring_ascii_case(stem, u"COM") && !equals_ignoring_ascii_case(stem, u"LPT")) return false;
-    const char16_t digit = base[3];
-    // Superscript one, two and three count as digits here too.
-    return (digit >= u'0' && digit <= u'9') || digit == u'\u00B9' || digit == u'\u00B2' || digit == u'\u00B3';
-}
-
+// The words for what the shared rule (format/entry_name_rule.h) refuses.
 std::string component_problem(std::u16string_view component) {
-    if (component.empty()) return "has an empty component";
-    if (component == u"." || component == u"..") return "has a '.' or '..' component";
-    for (char16_t unit : component) {
-        if (unit < 0x20) return "contains a control character";
-        if (unit == u':') return "contains a colon";
-        if (unit == u'/' || unit == u'<' || unit == u'>' || unit == u'"' || unit == u'|' || unit == u'?' ||
-            unit == u'*') {
-            return std::string("contains the character '") + static_cast<char>(unit) +
-                   "', which Windows does not allow in file names";
-        }
+    using payload_layout::NameProblem;
+    switch (payload_layout::component_problem(component.data(), component.size())) {
+        case NameProblem::none:
+            return "";
+        case NameProblem::empty_component:
+            return "has an empty component";
+        case NameProblem::control_character:
+            return "contains a control character";
+        case NameProblem::colon:
+            return "contains a colon";
+        case NameProblem::forbidden_character:
+            for (char16_t unit : component) {
+                if (payload_layout::is_forbidden_name_character(unit)) {
+                    return std::string("contains the character '") + static_cast<char>(unit) +
+                           "', which Windows does not allow in file names";
+                }
+            }
+            break;
+        case NameProblem::trailing_dot_or_space:
+            if (component == u"." || component == u"..") return "has a '.' or '..' component";
+            return "has a component ending in a dot or a space, which Windows would drop";
+        case NameProblem::device_name:
+            return "names the device '" + utf16_to_utf8(component) + "'";
+        default:
+            break;
     }
-    if (component.back() == u'.' || component.back() == u' ') {
-        return "has a component ending in a dot or a space, which Windows would drop";
-    }
-    if (is_device_name(component)) return "names the device '" + utf16_to_utf8(component) + "'";
-    return "";
+    return "is refused";
 }
 
 std::string system_text(const std::error_code& code) {
@@ -187,9 +173,9 @@ std::string quoted_name(std::u16string_view name) {
 std::string entry_name_problem(std::u16string_view name) {
     const std::string prefix = "name " + quoted_name(name) + " ";
     if (name.empty()) return "empty name";
-    if (name.size() > payload_format::max_name_units) {
+    if (name.size() > payload_layout::max_name_units) {
         return prefix + "is " + std::to_string(name.size()) + " UTF-16 code units long; at most " +
-               std::to_string(payload_format::max_name_units) + " fit";
+               std::to_string(payload_layout::max_name_units) + " fit";
     }
     if (name.size() >= 2 && name[1] == u':' && ascii_upper(name[0]) >= u'A' && ascii_upper(name[0]) <= u'Z') {
         return prefix + "begins with a drive letter";

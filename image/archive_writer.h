@@ -1,4 +1,4 @@
-// The payload archive's byte layout (see image/payload_format.h): per entry
+// The payload archive's byte layout (see format/payload_layout.h): per entry
 // the UTF-16LE name, a zero code unit, the u64 LE size and the data; then the
 // end marker.
 #pragma once

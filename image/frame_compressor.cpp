@@ -2,7 +2,7 @@
 
 #include <zstd.h>
 
-#include "image/payload_format.h"
+#include "format/payload_layout.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ bool frame_begin(FrameCompressor& compressor, int level, int workers) {
         return false;
     }
     if (!set(compressor, ZSTD_c_compressionLevel, level, "level") ||
-        !set(compressor, ZSTD_c_windowLog, payload_format::window_log, "window") ||
+        !set(compressor, ZSTD_c_windowLog, payload_layout::window_log, "window") ||
         !set(compressor, ZSTD_c_contentSizeFlag, 0, "content size flag") ||
         !set(compressor, ZSTD_c_checksumFlag, 0, "checksum flag") ||
         !set(compressor, ZSTD_c_dictIDFlag, 0, "dictionary flag")) {
@@ -88,8 +88,8 @@ bool frame_end(FrameCompressor& compressor) {
     if (!drive(compressor, empty, ZSTD_e_end)) return false;
     frame_abandon(compressor);
     const auto& frame = compressor.frame;
-    if (frame.size() < descriptor_offset + 2 || frame[descriptor_offset] != payload_format::frame_header_descriptor ||
-        frame[descriptor_offset + 1] != payload_format::window_descriptor) {
+    if (frame.size() < descriptor_offset + 2 || frame[descriptor_offset] != payload_layout::frame_header_descriptor ||
+        frame[descriptor_offset + 1] != payload_layout::window_descriptor) {
         compressor.error = "the compressor wrote an unexpected frame header";
         return false;
     }

@@ -2,18 +2,12 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "launcher/child_job.h"
 #include "launcher/cleanup.h"
 #include "launcher/folder_sweep.h"
 #include "launcher/fatal_report.h"
-#include "paths/path_normalise.h"  // extraction_directory
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
-
-constinit wchar_t child_image_path[child_image_path_capacity];
-constinit wchar_t child_command_line[child_command_line_capacity];
 
 namespace {
 
@@ -82,14 +76,6 @@ bool put_argument(LineWriter& line, const wchar_t* argument) {
     return true;
 }
 
-void fill_child_image_path() {
-    if (child_image_path[0] != 0) return;
-    DWORD length = sys.GetModuleFileNameW(nullptr, child_image_path, child_image_path_capacity);
-    if (length == 0) abort();
-    // A full buffer means the path was cut: never start a child from a cut path.
-    if (length >= child_image_path_capacity) stop_at_limit("executable path");
-}
-
 STARTUPINFOW startup_with_standard_handles() {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -108,16 +94,16 @@ STARTUPINFOW startup_with_standard_handles() {
 // still waits on, and reads the exit code from, its own. Should duplicating
 // fail, the slot stays empty: the handler then deletes the directory but
 // cannot end the child, which gets the same console event anyway.
-void publish_child_handle(HANDLE process) {
+void publish_child_handle(CleanupFlags& flags, HANDLE process) {
     HANDLE for_handler = nullptr;
     HANDLE self = GetCurrentProcess();
     if (!sys.DuplicateHandle(self, process, self, &for_handler, 0, FALSE, DUPLICATE_SAME_ACCESS)) return;
-    InterlockedExchangePointer(&child_process, for_handler);
+    InterlockedExchangePointer(&flags.child_process, for_handler);
 }
 
 // Closes the slot's handle unless the handler has already taken it.
-void withdraw_child_handle() {
-    HANDLE for_handler = InterlockedExchangePointer(&child_process, nullptr);
+void withdraw_child_handle(CleanupFlags& flags) {
+    HANDLE for_handler = InterlockedExchangePointer(&flags.child_process, nullptr);
     if (for_handler != nullptr) sys.CloseHandle(for_handler);
 }
 
@@ -135,40 +121,32 @@ bool append_quoted_argument(wchar_t* out, std::size_t capacity, const wchar_t* a
     return put_argument(line, argument);
 }
 
-wchar_t* build_child_command_line() {
-    int count = 0;
-    LPWSTR* arguments = sys.CommandLineToArgvW(sys.GetCommandLineW(), &count);
-    // It fails only when memory runs out; nothing sensible could be started then.
-    if (arguments == nullptr) report_system_error("Error, couldn't split the command line", GetLastError());
-    child_command_line[0] = 0;
-    fill_child_image_path();
-    // Whatever the user typed as the program name never reaches the child.
-    if (count >= 1) arguments[0] = child_image_path;
-
+wchar_t* build_child_command_line(RunState& state, int argument_count, wchar_t** argument_vector) {
+    const wchar_t* image_path = launcher_module_path(state);
     // CreateProcessW takes at most 32,767 units with the terminator; some
     // systems cut a longer line silently instead of failing, and the child
     // would get a shortened last argument.
-    LineWriter line = {child_command_line, child_command_line_limit, 0};
-    const int total = count >= 1 ? count : 1;
-    for (int index = 0; index < total; ++index) {
-        const wchar_t* argument = index == 0 ? child_image_path : arguments[index];
-        if (index > 0 && !put(line, L' ')) stop_at_limit("command line");
-        if (!put_argument(line, argument)) stop_at_limit("command line");
+    LineWriter line = {state.child_command_line, child_command_line_limit, 0};
+    state.child_command_line[0] = 0;
+    // Whatever the user typed as the program name never reaches the child.
+    if (!put_argument(line, image_path)) stop_at_limit("command line");
+    for (int index = 1; index < argument_count; ++index) {
+        if (!put(line, L' ') || !put_argument(line, argument_vector[index])) stop_at_limit("command line");
     }
-    return child_command_line;
+    return state.child_command_line;
 }
 
-unsigned long launch_child() {
-    fill_child_image_path();
+unsigned long launch_child(RunState& state, int argument_count, wchar_t** argument_vector) {
+    const wchar_t* image_path = launcher_module_path(state);
     STARTUPINFOW startup = startup_with_standard_handles();
-    build_child_command_line();
+    build_child_command_line(state, argument_count, argument_vector);
 
     // Started and published in the folder's turn (cleanup.h): a console
     // handler either stops the run before the start or finds the child in
     // the slot.
-    enter_folder_change();
+    enter_folder_change(state);
     PROCESS_INFORMATION child = {};
-    if (!sys.CreateProcessW(child_image_path, child_command_line,
+    if (!sys.CreateProcessW(image_path, state.child_command_line,
                             nullptr,                // lpProcessAttributes
                             nullptr,                // lpThreadAttributes
                             TRUE,                   // bInheritHandles: standard handles, liveness marker
@@ -183,20 +161,20 @@ unsigned long launch_child() {
     // from inside the job.
     HANDLE job = enclose_child_in_job(child.hProcess);
     sys.CloseHandle(child.hThread);
-    publish_child_handle(child.hProcess);
-    leave_folder_change();
+    publish_child_handle(state.cleanup, child.hProcess);
+    leave_folder_change(state.cleanup);
     // While the child starts the application, off its way.
-    sweep_ended_runs(extraction_directory);
+    sweep_ended_runs(state.extraction_directory, state.sweep);
 
     DWORD exit_code = wait_for_exit_code(child.hProcess);
     sys.CloseHandle(child.hProcess);
-    withdraw_child_handle();
+    withdraw_child_handle(state.cleanup);
     if (job != nullptr) CloseHandle(job);
 
-    disarm_cleanup_at_exit();
-    cleanup_on_exit();
+    disarm_cleanup_at_exit(state.cleanup);
+    cleanup_on_exit(state);
     // The main thread may get here before the default console handler ends
     // the process: an interrupted run must not end with 0 either way.
-    if (exit_code == 0 && console_event_arrived()) exit_code = interrupted_exit_code;
+    if (exit_code == 0 && console_event_arrived(state.cleanup)) exit_code = interrupted_exit_code;
     return exit_code;
 }

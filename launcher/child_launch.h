@@ -16,23 +16,18 @@
 
 #include <cstddef>
 
-constexpr std::size_t child_image_path_capacity = 4096;
-constexpr std::size_t child_command_line_capacity = 32768;
+#include "launcher/run_state.h"
+
 // The longest line the child may be given, terminator included: the most that
 // CreateProcessW accepts, one unit short of the buffer.
 constexpr std::size_t child_command_line_limit = 32767;
-// The module path as GetModuleFileNameW reports it: the child's application
-// name and argument 0. Filled on first use, then kept.
-extern wchar_t child_image_path[child_image_path_capacity];
-// Writable and kept for the rest of the process: CreateProcessW may write into
-// the command line it is given.
-extern wchar_t child_command_line[child_command_line_capacity];
 
-// Rebuilds the command line from CommandLineToArgvW(GetCommandLineW()) with
-// argument 0 replaced by child_image_path. A line that does not fit (32,766
-// code units of text) stops with "Error, command line is too long." and exit
-// code 2; a failed split stops with a one-line system error and exit code 2.
-wchar_t* build_child_command_line();
+// Rebuilds the command line into state.child_command_line from the argument
+// vector this process was started with (the runtime's split, the one the
+// application would get as well), argument 0 replaced by the launcher's module
+// path. A line that does not fit (32,766 code units of text) stops with
+// "Error, command line is too long." and exit code 2.
+wchar_t* build_child_command_line(RunState& state, int argument_count, wchar_t** argument_vector);
 // Appends one argument, quoted as above, to the zero-terminated text in out
 // (capacity code units, terminator included). False when it does not fit; out
 // then holds a cut-off argument, so callers stop at once.
@@ -41,4 +36,4 @@ bool append_quoted_argument(wchar_t* out, std::size_t capacity, const wchar_t* a
 // waits for it without a time limit, runs cleanup_on_exit and returns the
 // child's 32-bit exit code (1 when it cannot be read). A child that cannot be
 // started ends the process with "Error, couldn't launch child" and exit code 2.
-unsigned long launch_child();
+unsigned long launch_child(RunState& state, int argument_count, wchar_t** argument_vector);

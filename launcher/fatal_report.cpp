@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "launcher/launcher_state.h"
+#include "format/payload_layout.h"
 
 namespace {
 
@@ -59,8 +59,8 @@ void report_system_error(const char* text, unsigned long code) {
     exit(2);
 }
 
-void report_open_failure() {
-    fprintf(stderr, "Error, failed to open '%ls' for writing.\n", current_file_path);
+void report_open_failure(const wchar_t* path) {
+    fprintf(stderr, "Error, failed to open '%ls' for writing.\n", path);
     exit(2);
 }
 
@@ -70,9 +70,9 @@ void report_expansion_failure(const wchar_t* spec) {
 }
 
 void report_unsafe_entry_name(const wchar_t* name) {
-    wchar_t shown[entry_name_capacity];
+    wchar_t shown[payload_layout::name_buffer_units];
     std::size_t length = 0;
-    for (; length + 1 < entry_name_capacity && name[length] != L'\0'; ++length) {
+    for (; length + 1 < payload_layout::name_buffer_units && name[length] != L'\0'; ++length) {
         shown[length] = name[length] < L' ' ? L'?' : name[length];
     }
     shown[length] = L'\0';
@@ -80,8 +80,8 @@ void report_unsafe_entry_name(const wchar_t* name) {
     exit(2);
 }
 
-void report_existing_extraction_directory() {
-    printf("Error, extraction folder '%ls' already exists.\n", extraction_directory);
+void report_existing_extraction_directory(const wchar_t* directory) {
+    printf("Error, extraction folder '%ls' already exists.\n", directory);
     exit(2);
 }
 

@@ -10,8 +10,8 @@
 
 [[noreturn]] void report_message(const char* text);
 [[noreturn]] void report_system_error(const char* text, unsigned long code);
-// "Error, failed to open '%ls' for writing." with the current file path.
-[[noreturn]] void report_open_failure();
+// "Error, failed to open '%ls' for writing." with the path of the file.
+[[noreturn]] void report_open_failure(const wchar_t* path);
 // "Error, couldn't runtime expand spec '%ls'." with the path spec's own text, then abort.
 [[noreturn]] void report_expansion_failure(const wchar_t* spec);
 // "Error, attached data holds an unsafe entry name '%ls'." on standard output,
@@ -20,7 +20,7 @@
 [[noreturn]] void report_unsafe_entry_name(const wchar_t* name);
 // "Error, extraction folder '%ls' already exists." with the extraction
 // directory, on standard output, exit code 2.
-[[noreturn]] void report_existing_extraction_directory();
+[[noreturn]] void report_existing_extraction_directory(const wchar_t* directory);
 
 // Builds the line report_system_error prints, without printing it: text,
 // " ([Error <code>] <system text>)" with trailing CR/LF removed from the system

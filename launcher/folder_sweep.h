@@ -10,12 +10,14 @@
 // at a later start.
 #pragma once
 
+#include "launcher/run_state.h"  // SweepBuffers
+
 // The work of one sweep is bounded: at most this many folders named like
 // runs' are looked at, and at most this many of them removed.
 constexpr int sweep_look_limit = 64;
 constexpr int sweep_removal_limit = 16;
 
 // Sweeps the folder that holds own_folder (this run's extraction directory,
-// itself skipped); returns how many ended runs' folders it removed. Never
-// prints and never fails the run.
-int sweep_ended_runs(const wchar_t* own_folder);
+// itself skipped), building paths in buffers; returns how many ended runs'
+// folders it removed. Never prints and never fails the run.
+int sweep_ended_runs(const wchar_t* own_folder, SweepBuffers& buffers);

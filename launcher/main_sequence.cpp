@@ -1,6 +1,5 @@
 #include "launcher/main_sequence.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -10,7 +9,7 @@
 #include "launcher/cleanup.h"
 #include "launcher/extraction.h"
 #include "launcher/fatal_report.h"
-#include "launcher/launcher_state.h"
+#include "launcher/run_state.h"
 #include "launcher/payload_reader.h"
 #include "launcher/run_folder_name.h"
 #include "launcher/run_marker.h"
@@ -23,21 +22,10 @@
 namespace {
 
 constexpr DWORD query_and_read_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
-constexpr std::size_t other_image_capacity = 2048;
 constexpr DWORD application_search_flags =
     LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32;  // 0x0D00
 
 using RunCode = int (*)(int, wchar_t**, const wchar_t*);
-
-// A value the parent wrote for us: a whole decimal number, nothing else.
-bool parse_process_id(const wchar_t* value, DWORD* id) {
-    wchar_t* end = nullptr;
-    errno = 0;
-    long parsed = wcstol(value, &end, 10);
-    if (errno == ERANGE || end == value || *end != L'\0') return false;
-    *id = static_cast<DWORD>(parsed);
-    return true;
-}
 
 // Both sides of the identity test go through the same resolution and
 // shortening, so a parent started through a short path, a long path or a link
@@ -47,21 +35,23 @@ void normalise_image_path(wchar_t* path, std::size_t capacity) {
     shorten_directory_part(path, capacity);
 }
 
-const wchar_t* launcher_identity_path() {
-    if (identity_path[0] == L'\0') {
-        DWORD length = sys.GetModuleFileNameW(nullptr, identity_path, module_path_capacity);
-        if (length == 0) abort();
-        if (length >= module_path_capacity) stop_at_limit("executable path");
-        normalise_image_path(identity_path, module_path_capacity);
+const wchar_t* launcher_identity_path(RunState& state) {
+    if (state.identity_path[0] == L'\0') {
+        wide_copy(state.identity_path, launcher_module_path(state), module_path_capacity);
+        normalise_image_path(state.identity_path, module_path_capacity);
     }
-    return identity_path;
+    return state.identity_path;
 }
 
-bool process_runs_this_executable(HANDLE process) {
-    wchar_t other_image[other_image_capacity];
-    if (sys.K32GetModuleFileNameExW(process, nullptr, other_image, other_image_capacity) == 0) return false;
-    normalise_image_path(other_image, other_image_capacity);
-    return wcscmp(other_image, launcher_identity_path()) == 0;
+// A path that fills the buffer may have been cut; compared cut, a launcher
+// with a longer path would never find its parent and would restart itself
+// without end, so it stops instead.
+bool process_runs_this_executable(RunState& state, HANDLE process) {
+    DWORD length = sys.K32GetModuleFileNameExW(process, nullptr, state.other_image_path, module_path_capacity);
+    if (length == 0) return false;
+    if (length >= module_path_capacity - 1) stop_at_limit("executable path");
+    normalise_image_path(state.other_image_path, module_path_capacity);
+    return wcscmp(state.other_image_path, launcher_identity_path(state)) == 0;
 }
 
 // The parent's own id goes into the environment before the path spec is
@@ -78,29 +68,16 @@ void prepare_parent_environment() {
     env_write("ZORVEK_ONEFILE_PARENT", wide_id);
 }
 
-void work_out_extraction_directory() {
-    bool expanded = expand_path_spec(extraction_directory, extraction_directory_spec, extraction_directory_capacity);
-    make_extraction_directory_absolute();
+void work_out_extraction_directory(RunState& state) {
+    bool expanded =
+        expand_path_spec(state.extraction_directory, extraction_directory_spec, extraction_directory_capacity);
+    make_directory_absolute(state.extraction_directory, extraction_directory_capacity);
     if (!expanded) report_expansion_failure(extraction_directory_spec);
 }
 
 void register_console_handler() {
-    if (!sys.SetConsoleCtrlHandler(console_control_handler, TRUE)) {
+    if (!SetConsoleCtrlHandler(console_control_handler, TRUE)) {
         report_message("Error, failed to register signal handler.");
-    }
-}
-
-// Reads one name, a code unit at a time, into entry_name. False at the end
-// marker. A name that would not fit the buffer is refused before it is used.
-bool read_entry_name() {
-    for (std::size_t length = 0;; ++length) {
-        if (length == entry_name_capacity) {
-            report_message("Error, attached data holds an entry name that is too long.");
-        }
-        wchar_t unit = 0;
-        PayloadReader::read(&unit, sizeof unit);
-        entry_name[length] = unit;
-        if (unit == L'\0') return length != 0;
     }
 }
 
@@ -108,27 +85,22 @@ bool read_entry_name() {
     report_message("Error, attached data holds no application library.");
 }
 
-int run_application_library(int argument_count, wchar_t** argument_vector) {
-    AddDllDirectory(extraction_directory);
-    HMODULE library = LoadLibraryExW(application_library_path, nullptr, application_search_flags);
+int run_application_library(RunState& state, int argument_count, wchar_t** argument_vector) {
+    AddDllDirectory(state.extraction_directory);
+    HMODULE library = LoadLibraryExW(state.application_library_path, nullptr, application_search_flags);
     if (library == nullptr) report_system_error("Error, load DLL.", GetLastError());
     auto run_code = reinterpret_cast<RunCode>(reinterpret_cast<void*>(GetProcAddress(library, "run_code")));
     if (run_code == nullptr) report_message("Error, DLL entry point not found.");
-    return run_code(argument_count, argument_vector, application_library_path);
+    return run_code(argument_count, argument_vector, state.application_library_path);
 }
 
 // For the application: the folder of the launcher as the system reports it,
 // long names kept, without a trailing backslash.
-void publish_launcher_directory() {
-    if (launcher_module_path[0] == L'\0') {
-        DWORD length = sys.GetModuleFileNameW(nullptr, launcher_module_path, module_path_capacity);
-        if (length == 0) abort();
-        if (length >= module_path_capacity) stop_at_limit("executable path");
-    }
-    wide_copy(launcher_directory, launcher_module_path, module_path_capacity);
-    wchar_t* last_backslash = wcsrchr(launcher_directory, L'\\');
+void publish_launcher_directory(RunState& state) {
+    wide_copy(state.launcher_directory, launcher_module_path(state), module_path_capacity);
+    wchar_t* last_backslash = wcsrchr(state.launcher_directory, L'\\');
     if (last_backslash != nullptr) *last_backslash = L'\0';
-    env_write("ZORVEK_ONEFILE_DIRECTORY", launcher_directory);
+    env_write("ZORVEK_ONEFILE_DIRECTORY", state.launcher_directory);
 }
 
 }  // namespace
@@ -144,64 +116,72 @@ void publish_launcher_directory() {
 // The liveness marker is made first, so the folder never lies without it.
 // Should the name be taken, the marker goes again at once: it must not make a
 // folder that is not ours look like an ended run's to the sweep.
-void create_extraction_directory() {
-    ensure_parent_directories(extraction_directory);
-    name_run_marker(run_marker_path, extraction_directory);
-    HANDLE marker = hold_run_marker(run_marker_path);
-    if (marker != INVALID_HANDLE_VALUE) InterlockedExchangePointer(&run_marker, marker);
-    if (sys.CreateDirectoryW(extraction_directory, nullptr)) return;
+void create_extraction_directory(RunState& state) {
+    ensure_parent_directories(state.directories, state.extraction_directory);
+    name_run_marker(state.run_marker_path, state.extraction_directory);
+    HANDLE marker = hold_run_marker(state.run_marker_path);
+    if (marker != INVALID_HANDLE_VALUE) InterlockedExchangePointer(&state.cleanup.run_marker, marker);
+    if (sys.CreateDirectoryW(state.extraction_directory, nullptr)) return;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        release_run_marker(InterlockedExchangePointer(&run_marker, nullptr), true);
-        report_existing_extraction_directory();
+        release_run_marker(InterlockedExchangePointer(&state.cleanup.run_marker, nullptr), true);
+        report_existing_extraction_directory(state.extraction_directory);
     }
 }
 
-bool is_child_of_same_launcher() {
+bool is_child_of_same_launcher(RunState& state) {
     wchar_t* value = env_read("ZORVEK_ONEFILE_PARENT");
     if (value == nullptr) return false;
-    DWORD id = 0;
+    unsigned long id = 0;
     bool parsed = parse_process_id(value, &id);
     free(value);
     if (!parsed) return false;
     HANDLE process = sys.OpenProcess(query_and_read_access, FALSE, id);
     if (process == nullptr) return false;
-    bool same = process_runs_this_executable(process);
+    bool same = process_runs_this_executable(state, process);
     sys.CloseHandle(process);
     return same;
 }
 
-int run_main_sequence(int argument_count, wchar_t** argument_vector) {
+int run_main_sequence(RunState& state, int argument_count, wchar_t** argument_vector) {
     set_program_arguments(argument_count, argument_vector);
     SetDllDirectoryW(L"");
 
-    const bool child = is_child_of_same_launcher();
-    if (!child) prepare_parent_environment();
-    work_out_extraction_directory();
-    if (!child) register_console_handler();
+    state.child = is_child_of_same_launcher(state);
+    if (!state.child) prepare_parent_environment();
+    work_out_extraction_directory(state);
+    register_run_state(&state);
+    if (!state.child) register_console_handler();
 
     PayloadReader::open();
 
-    while (read_entry_name()) {
-        join_entry_path();
-        if (application_library_path[0] == L'\0') wide_copy(application_library_path, current_file_path, path_capacity);
-        if (child) return run_application_library(argument_count, argument_vector);
+    while (PayloadReader::read_entry_name(state.entry_name)) {
+        join_entry_path(state);
+        if (state.application_library_path[0] == L'\0') {
+            wide_copy(state.application_library_path, state.current_file_path, path_capacity);
+        }
+        if (state.child) {
+            // The decoder and its window are given back before the application
+            // runs: the child needs nothing more from the payload.
+            PayloadReader::close();
+            return run_application_library(state, argument_count, argument_vector);
+        }
         // The folder is made once the first name has been read and found safe,
         // so a payload that cannot be decoded leaves nothing behind; the cleanup
         // is armed only once the folder is ours, so that it never deletes a
         // folder that was there before this run.
-        enter_folder_change();
-        if (!extraction_started) {
-            create_extraction_directory();
-            extraction_started = true;
-            arm_cleanup_at_exit();
+        enter_folder_change(state);
+        if (!extraction_has_started(state.cleanup)) {
+            create_extraction_directory(state);
+            mark_extraction_started(state.cleanup);
+            arm_cleanup_at_exit(state.cleanup);
         }
-        extract_entry();
-        leave_folder_change();
+        extract_entry(state);
+        leave_folder_change(state.cleanup);
     }
-    if (child) report_missing_application_library();
+    if (state.child) report_missing_application_library();
 
     PayloadReader::close();
-    publish_launcher_directory();
+    publish_launcher_directory(state);
     env_write("ZORVEK_ORIGINAL_ARGV0", argument_vector[0]);
-    return static_cast<int>(launch_child());
+    return static_cast<int>(launch_child(state, argument_count, argument_vector));
 }

@@ -1,4 +1,4 @@
-// The payload stream reader (block and archive layout: image/payload_format.h).
+// The payload stream reader (block and archive layout: format/payload_layout.h).
 //
 // Kept free of Windows headers: the same source builds natively for fuzzing,
 // with a report_message of the fuzzer's own.
@@ -9,7 +9,8 @@
 
 #include <zstd.h>
 
-#include "image/payload_format.h"
+#include "format/archive_walk.h"
+#include "format/payload_layout.h"
 #include "launcher/fatal_report.h"
 
 namespace PayloadReader {
@@ -31,7 +32,7 @@ constinit ZSTD_inBuffer input = {nullptr, 0, 0};
 constinit std::uint64_t calls_made = 0;
 
 bool magic_matches(const unsigned char* block, std::uint64_t size) {
-    return size >= payload_format::magic_size && memcmp(block, payload_format::magic, payload_format::magic_size) == 0;
+    return size >= payload_layout::magic_size && memcmp(block, payload_layout::magic, payload_layout::magic_size) == 0;
 }
 
 // Refills the drained window from the decompressor, always offering all of it.
@@ -57,14 +58,14 @@ void open_block(const unsigned char* block, std::uint64_t size) {
     // The magic is checked before anything is allocated: a launcher without a
     // payload fails the same way whatever memory is left.
     if (!magic_matches(block, size)) report_message(header_missing);
-    const unsigned char* cursor = block + payload_format::magic_size;
+    const unsigned char* cursor = block + payload_layout::magic_size;
 
     window = static_cast<unsigned char*>(malloc(window_size));
     if (window == nullptr) report_message(out_of_memory);
     context = ZSTD_createDCtx();
     if (context == nullptr) report_message(out_of_memory);
 
-    input = {cursor, static_cast<size_t>(size - payload_format::magic_size), 0};
+    input = {cursor, static_cast<size_t>(size - payload_layout::magic_size), 0};
     fill_level = 0;
     read_position = 0;
     calls_made = 0;
@@ -101,6 +102,18 @@ void close() {
     window = nullptr;
     fill_level = 0;
     read_position = 0;
+}
+
+bool read_entry_name(wchar_t* name) {
+    switch (payload_layout::read_entry_name(read, name)) {
+        case payload_layout::NameRead::too_long:
+            report_message("Error, attached data holds an entry name that is too long.");
+        case payload_layout::NameRead::end_marker:
+            return false;
+        case payload_layout::NameRead::entry:
+            break;
+    }
+    return true;
 }
 
 std::uint64_t decompression_calls() {

@@ -22,6 +22,13 @@ void open_block(const unsigned char* block, std::uint64_t size);
 void read(void* destination, std::uint64_t count);
 void close();
 
+// Reads the next archive name into name (payload_layout::name_buffer_units
+// units, zero-terminated) as the launcher's entry loop does: one code unit per
+// read. False at the end marker; a name without a terminator within the
+// buffer ends the process with "Error, attached data holds an entry name that
+// is too long." before any of it is used.
+bool read_entry_name(wchar_t* name);
+
 // Number of decompression calls made since open (tests observe the window rule).
 std::uint64_t decompression_calls();
 

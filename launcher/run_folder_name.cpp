@@ -1,5 +1,6 @@
 #include "launcher/run_folder_name.h"
 
+#include "launcher/run_state.h"  // run_marker_capacity
 #include "paths/wide_buffer.h"
 
 namespace {

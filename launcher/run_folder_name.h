@@ -5,19 +5,16 @@
 
 #include <cstddef>
 
-#include "paths/path_normalise.h"  // extraction_directory_capacity
-
 // The extraction directory of a run. {PID} is the parent's decimal process
 // id, {TIME_US} six decimal digits, {RANDOM} eleven base64url characters.
 constexpr const wchar_t* extraction_directory_spec = L"{TEMP}\\onefile_{PID}_{TIME_US}_{RANDOM}";
 
 // The marker lies beside the folder, named after it with this added.
 constexpr wchar_t run_marker_suffix[] = L".live";
-constexpr std::size_t run_marker_capacity =
-    extraction_directory_capacity + sizeof run_marker_suffix / sizeof run_marker_suffix[0] - 1;
+constexpr std::size_t run_marker_suffix_length = sizeof run_marker_suffix / sizeof run_marker_suffix[0] - 1;
 
-// marker (run_marker_capacity units) := folder + ".live"; folder is an
-// extraction directory, so it always fits.
+// marker (run_marker_capacity units, run_state.h) := folder + ".live"; folder
+// is an extraction directory, so it always fits.
 void name_run_marker(wchar_t* marker, const wchar_t* folder);
 
 // True for a name the extraction directory spec gives its last component:

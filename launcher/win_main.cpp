@@ -6,5 +6,7 @@
 #include "launcher/main_sequence.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return run_main_sequence(__argc, __wargv);
+    // The one run state of the process: zero-filled, no constructor runs.
+    static constinit RunState state = {};
+    return run_main_sequence(state, __argc, __wargv);
 }

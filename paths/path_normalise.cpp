@@ -5,8 +5,6 @@
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
 
-constinit wchar_t extraction_directory[extraction_directory_capacity] = {};
-
 namespace {
 
 // Both normalised paths feed the comparison of executable paths.
@@ -69,13 +67,14 @@ void replace_by_short_form(wchar_t* path, std::size_t capacity) {
 
 }  // namespace
 
-void make_extraction_directory_absolute() {
-    wchar_t full[extraction_directory_capacity];
-    DWORD length =
-        sys.GetFullPathNameW(extraction_directory, extraction_directory_capacity, full, nullptr /* file part */);
+void make_directory_absolute(wchar_t* directory, std::size_t capacity) {
+    auto* full = static_cast<wchar_t*>(malloc(capacity * sizeof(wchar_t)));
+    if (full == nullptr) abort();
+    DWORD length = sys.GetFullPathNameW(directory, static_cast<DWORD>(capacity), full, nullptr /* file part */);
     if (length == 0) abort();
-    if (length >= extraction_directory_capacity) stop_at_limit("extraction folder path");
-    wide_copy(extraction_directory, full, extraction_directory_capacity);
+    if (length >= capacity) stop_at_limit("extraction folder path");
+    wide_copy(directory, full, capacity);
+    free(full);
 }
 
 void resolve_final_path(wchar_t* destination, const wchar_t* source, DWORD capacity, bool resolve) {
@@ -85,8 +84,8 @@ void resolve_final_path(wchar_t* destination, const wchar_t* source, DWORD capac
     }
     // No data access and no backup semantics: enough to ask for the name of a
     // file; a directory does not open and keeps its plain form.
-    HANDLE file = sys.CreateFileW(source, 0 /* access */, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(source, 0 /* access */, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     wide_copy_or_stop(destination, source, capacity, executable_path);
     if (file == INVALID_HANDLE_VALUE) return;
 

@@ -10,14 +10,10 @@
 
 #include <cstddef>
 
-// The process-wide extraction directory (4096 code units), filled by the main
-// sequence from the extraction path spec.
-constexpr std::size_t extraction_directory_capacity = 4096;
-extern wchar_t extraction_directory[extraction_directory_capacity];
-
-// Makes extraction_directory absolute in place (GetFullPathNameW). A full path
-// that does not fit stops with "extraction folder path"; a failed call aborts.
-void make_extraction_directory_absolute();
+// Makes directory (capacity code units) absolute in place (GetFullPathNameW).
+// A full path that does not fit stops with "extraction folder path"; a failed
+// call aborts.
+void make_directory_absolute(wchar_t* directory, std::size_t capacity);
 
 // Replaces source by the final path of the file it names (links followed) in
 // destination, removing the \\?\ prefix where a drive or UNC form exists.

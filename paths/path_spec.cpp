@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cwctype>
 
 #include "paths/environment.h"
 #include "paths/wide_buffer.h"
@@ -191,10 +190,10 @@ void append_parent_id(Output& out) {
         append_process_id(out, GetCurrentProcessId());
         return;
     }
-    // Stricter than the role decision: no blanks, no sign, only digits.
-    for (const wchar_t* unit = parent; *unit != 0; ++unit) {
-        if (!iswdigit(*unit)) abort();
-    }
+    // The role decision took the child role only for a value of this form, and
+    // the parent role writes its own id over anything else.
+    unsigned long id = 0;
+    if (!parse_process_id(parent, &id)) abort();
     append_value(out, parent);
     free(parent);
 }
@@ -212,7 +211,14 @@ std::uint32_t high_half(std::uint64_t value) {
     return static_cast<std::uint32_t>(value >> 32);
 }
 
+// The system's 64 random bits; where it has no generator, eight xorshift32
+// steps from a seed mixed of the counter, the id and a stack address.
 void make_random_tag(wchar_t out[random_tag_capacity]) {
+    std::uint64_t bits = 0;
+    if (sys.fill_random(&bits, sizeof bits)) {
+        random_tag_from_bits(bits, out);
+        return;
+    }
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     auto count = static_cast<std::uint64_t>(counter.QuadPart);
@@ -311,6 +317,18 @@ bool append_placeholder(Output& out, Placeholder placeholder) {
 
 }  // namespace
 
+bool parse_process_id(const wchar_t* text, unsigned long* id) {
+    if (*text == 0) return false;
+    std::uint64_t value = 0;
+    for (const wchar_t* unit = text; *unit != 0; ++unit) {
+        if (*unit < L'0' || *unit > L'9') return false;
+        value = value * 10 + static_cast<std::uint64_t>(*unit - L'0');
+        if (value > 0xFFFFFFFFu) return false;
+    }
+    *id = static_cast<unsigned long>(value);
+    return true;
+}
+
 void set_program_arguments(int count, wchar_t** vector) {
     program_argument_count = count;
     program_argument_vector = vector;
@@ -371,6 +389,10 @@ void random_tag_from_seed(std::uint32_t seed, wchar_t out[12]) {
         state ^= state << 5;
         bits = (bits << 8) | (state & 0xFF);
     }
+    random_tag_from_bits(bits, out);
+}
+
+void random_tag_from_bits(std::uint64_t bits, wchar_t out[12]) {
     // 64 bits, most significant first: ten full 6-bit groups, then the last 4
     // bits followed by two zero bits, and no '=' fill.
     for (int group = 0; group < 10; ++group) out[group] = base64_url_alphabet[(bits >> (58 - 6 * group)) & 63];

@@ -36,13 +36,21 @@ bool expand_path_spec(wchar_t* output, const wchar_t* spec, std::size_t capacity
 // when the folder does not fit.
 bool append_shell_folder(wchar_t* output, int csidl, std::size_t capacity);
 
+// The one rule for a process id in ZORVEK_ONEFILE_PARENT, shared by the role
+// decision and {PID}: one or more ASCII digits and nothing else (no blank, no
+// sign), with a value that fits 32 bits. False for anything else.
+bool parse_process_id(const wchar_t* text, unsigned long* id);
+
 // The argument vector that {PROGRAM} reads (element 0). Set once by the main
 // sequence from the runtime's wide argument vector.
 void set_program_arguments(int count, wchar_t** vector);
 
 // The pieces of generated values, exposed for exact tests.
-// Eight xorshift32 steps from seed (0 counts as 1), encoded as 11 URL-safe
-// Base64 characters plus terminator into out.
+// {RANDOM}: 64 bits from the system's generator (sys.fill_random), encoded as
+// 11 URL-safe Base64 characters plus terminator into out, most significant
+// first. Only where the system has no generator do the bits come from eight
+// xorshift32 steps from a 32-bit seed (0 counts as 1).
+void random_tag_from_bits(std::uint64_t bits, wchar_t out[12]);
 void random_tag_from_seed(std::uint32_t seed, wchar_t out[12]);
 // Microsecond within the second of a FILETIME count t, as six digits.
 void time_us_text(std::uint64_t filetime, wchar_t out[7]);

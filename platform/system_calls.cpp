@@ -44,9 +44,6 @@ FinalPathFunction real_find_final_path_function() {
     return reinterpret_cast<FinalPathFunction>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
 }
-BOOL WINAPI real_SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
-    return SetConsoleCtrlHandler(handler, add);
-}
 BOOL WINAPI real_CreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process_security,
                                 LPSECURITY_ATTRIBUTES thread_security, BOOL inherit, DWORD flags, LPVOID environment,
                                 LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION info) {
@@ -67,12 +64,6 @@ DWORD WINAPI real_GetFileAttributesW(LPCWSTR path) {
 }
 void WINAPI real_Sleep(DWORD ms) {
     Sleep(ms);
-}
-LPWSTR* WINAPI real_CommandLineToArgvW(LPCWSTR line, int* count) {
-    return CommandLineToArgvW(line, count);
-}
-LPWSTR WINAPI real_GetCommandLineW() {
-    return GetCommandLineW();
 }
 HRESULT WINAPI real_SHGetFolderPathW(HWND window, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
     return SHGetFolderPathW(window, csidl, token, flags, path);
@@ -100,35 +91,45 @@ BOOL WINAPI real_AssignProcessToJobObject(HANDLE job, HANDLE process) {
     return AssignProcessToJobObject(job, process);
 }
 
+using GenerateRandomFunction = BOOLEAN(WINAPI*)(PVOID, ULONG);
+
+// RtlGenRandom, exported by advapi32 as SystemFunction036. Shell32 already
+// brings advapi32 into the process, so the load costs a reference count.
+bool real_fill_random(void* out, ULONG size) {
+    HMODULE advapi = LoadLibraryW(L"advapi32.dll");
+    if (advapi == nullptr) return false;
+    auto generate =
+        reinterpret_cast<GenerateRandomFunction>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")));
+    return generate != nullptr && generate(out, size);
+}
+
 constexpr SystemCalls real_calls = {
-    real_CreateFileW,
-    real_WriteFile,
-    real_CreateDirectoryW,
-    real_OpenProcess,
-    real_K32GetModuleFileNameExW,
-    real_GetModuleFileNameW,
-    real_GetShortPathNameW,
-    real_GetFullPathNameW,
-    real_GetTempPathW,
-    real_find_final_path_function,
-    real_SetConsoleCtrlHandler,
-    real_CreateProcessW,
-    real_WaitForSingleObject,
-    real_GetExitCodeProcess,
-    real_TerminateProcess,
-    remove_directory_tree,
-    real_GetFileAttributesW,
-    real_Sleep,
-    real_CommandLineToArgvW,
-    real_GetCommandLineW,
-    real_SHGetFolderPathW,
-    real_GetStdHandle,
-    real_CloseHandle,
-    real_DuplicateHandle,
-    real_GetEnvironmentVariableW,
-    real_GetFileInformationByHandleEx,
-    real_SetFileInformationByHandle,
-    real_AssignProcessToJobObject,
+    .CreateFileW = real_CreateFileW,
+    .WriteFile = real_WriteFile,
+    .CreateDirectoryW = real_CreateDirectoryW,
+    .OpenProcess = real_OpenProcess,
+    .K32GetModuleFileNameExW = real_K32GetModuleFileNameExW,
+    .GetModuleFileNameW = real_GetModuleFileNameW,
+    .GetShortPathNameW = real_GetShortPathNameW,
+    .GetFullPathNameW = real_GetFullPathNameW,
+    .GetTempPathW = real_GetTempPathW,
+    .find_final_path_function = real_find_final_path_function,
+    .CreateProcessW = real_CreateProcessW,
+    .WaitForSingleObject = real_WaitForSingleObject,
+    .GetExitCodeProcess = real_GetExitCodeProcess,
+    .TerminateProcess = real_TerminateProcess,
+    .remove_directory_tree = remove_directory_tree,
+    .GetFileAttributesW = real_GetFileAttributesW,
+    .Sleep = real_Sleep,
+    .SHGetFolderPathW = real_SHGetFolderPathW,
+    .GetStdHandle = real_GetStdHandle,
+    .CloseHandle = real_CloseHandle,
+    .DuplicateHandle = real_DuplicateHandle,
+    .fill_random = real_fill_random,
+    .GetEnvironmentVariableW = real_GetEnvironmentVariableW,
+    .GetFileInformationByHandleEx = real_GetFileInformationByHandleEx,
+    .SetFileInformationByHandle = real_SetFileInformationByHandle,
+    .AssignProcessToJobObject = real_AssignProcessToJobObject,
 };
 
 }  // namespace

@@ -7,7 +7,10 @@
 // directly by their documented names.
 //
 // The table is initialised with constants only (addresses of our own forwarding
-// functions), because the image runs no global constructors.
+// functions), because the image runs no global constructors, and by name:
+// several entries share a type, so a table filled by position would compile
+// with two of them swapped. Only calls that some test makes fail or watches
+// are here; a handle opened through the table is closed through it.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +19,8 @@
 using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 
 struct SystemCalls {
+    // The tree removal and the liveness marker: a test watches which paths
+    // are opened and changes what is there at the moment of the open.
     HANDLE(WINAPI* CreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
     BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
@@ -27,7 +32,6 @@ struct SystemCalls {
     DWORD(WINAPI* GetTempPathW)(DWORD, LPWSTR);
     // Looks up GetFinalPathNameByHandleW at run time; null where the system lacks it.
     FinalPathFunction (*find_final_path_function)();
-    BOOL(WINAPI* SetConsoleCtrlHandler)(PHANDLER_ROUTINE, BOOL);
     BOOL(WINAPI* CreateProcessW)
     (LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
      LPPROCESS_INFORMATION);
@@ -38,14 +42,16 @@ struct SystemCalls {
     void (*remove_directory_tree)(const wchar_t*);
     DWORD(WINAPI* GetFileAttributesW)(LPCWSTR);
     void(WINAPI* Sleep)(DWORD);
-    LPWSTR*(WINAPI* CommandLineToArgvW)(LPCWSTR, int*);
-    LPWSTR(WINAPI* GetCommandLineW)();
     HRESULT(WINAPI* SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
     // The child launch and the cleanup: tests count closes and feed chosen
     // standard handles.
     HANDLE(WINAPI* GetStdHandle)(DWORD);
     BOOL(WINAPI* CloseHandle)(HANDLE);
     BOOL(WINAPI* DuplicateHandle)(HANDLE, HANDLE, HANDLE, LPHANDLE, DWORD, BOOL, DWORD);
+    // 64 random bits for the folder name: the system's generator, loaded at
+    // run time (the image imports nothing beyond KERNEL32 and SHELL32). False
+    // where the system has none or it fails.
+    bool (*fill_random)(void*, ULONG);
     // Environment reads: a fake hands back a value of the full 32,767
     // characters, which Wine's own environment cannot hold.
     DWORD(WINAPI* GetEnvironmentVariableW)(LPCWSTR, LPWSTR, DWORD);

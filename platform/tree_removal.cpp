@@ -173,7 +173,7 @@ void remove_entry(DWORD length, DWORD listed_attributes, int depth) {
     // its own: one swapped for a link since the listing is removed as a link.
     if (expect_folder && is_real_folder(attributes) && depth <= depth_limit) remove_contents(entry, length, depth);
     if (attributes != 0) delete_through(entry, attributes);
-    CloseHandle(entry);
+    sys.CloseHandle(entry);
 }
 
 // Removes everything in the held folder named by path[0, length), which lies
@@ -223,7 +223,7 @@ void remove_tree_in_turn(const wchar_t* directory) {
     } else if (is_link(attributes)) {
         delete_through(top, attributes);
     }
-    CloseHandle(top);
+    sys.CloseHandle(top);
 }
 
 }  // namespace

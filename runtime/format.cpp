@@ -103,19 +103,10 @@ Directive read_directive(const char*& p, va_list* arguments) {
             p += d.length == Length::ll ? 2 : 1;
             break;
         case 'j':
-            d.length = Length::j;
-            ++p;
-            break;
         case 'z':
-            d.length = Length::z;
-            ++p;
-            break;
         case 't':
-            d.length = Length::t;
-            ++p;
-            break;
         case 'L':
-            d.length = Length::L;
+            d.length = *p == 'j' ? Length::j : *p == 'z' ? Length::z : *p == 't' ? Length::t : Length::L;
             ++p;
             break;
         default:

@@ -32,7 +32,7 @@ if [ "${1:-}" = --coverage ]; then
     LLVM_PROFILE_FILE="$cov/replay.profraw" "$cov/payload_corpus_replay" "${corpora[@]}"
     llvm-profdata merge -o "$cov/replay.profdata" "$cov/replay.profraw"
     llvm-cov report "$cov/payload_corpus_replay" -instr-profile="$cov/replay.profdata" \
-        "$root/launcher/payload_reader.cpp" "$root/launcher/entry_name_check.cpp" \
+        "$root/launcher/payload_reader.cpp" "$root/format/entry_name_rule.h" "$root/format/archive_walk.h" \
         "$root/fuzz/archive_walker.cpp" "$root/fuzz/payload_input.cpp"
     exit 0
 fi

@@ -60,16 +60,32 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"EmptyArguments", {L"", L"middle", L"", L"", L"end", L""}}, ArgumentCase{"OnlyEmpty", {L""}}),
     [](const ::testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.name); });
 
-TEST(ArgumentSpacing, RunsOfBlanksBetweenArgumentsSeparateOnly) {
-    Scratch scratch;
-    Launch launch = scratch.launch(probe_launcher());
-    launch.raw_tail = L"  one\t\ttwo   \"three four\" \t";
+// Command lines written by hand, as another program might: the application
+// gets the split any program built on our runtime would get, not a second
+// splitter's (the two differ on "" inside quotation marks).
+TEST(RawCommandLine, ReachesTheApplicationSplitByTheRuntimesRules) {
+    const struct {
+        const wchar_t* tail;
+        std::vector<std::wstring> expected;
+    } cases[] = {
+        {L"  one\t\ttwo   \"three four\" \t", {L"one", L"two", L"three four"}},  // runs of blanks separate only
+        {L" \"a\"\"b c\" plain", {L"a\"b c", L"plain"}},
+        {L" \"x\"\"y\"", {L"x\"y"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(to_utf8(c.tail));
+        Scratch scratch;
+        Launch launch = scratch.launch(probe_launcher());
+        launch.raw_tail = c.tail;
 
-    run(launch);
-    ProbeReport report;
-    ASSERT_TRUE(read_report(scratch.report_path(), report));
+        run(launch);
+        ProbeReport report;
+        ASSERT_TRUE(read_report(scratch.report_path(), report));
 
-    EXPECT_EQ(report.arguments, (std::vector<std::wstring>{probe_launcher(), L"one", L"two", L"three four"}));
+        std::vector<std::wstring> expected = {probe_launcher()};
+        expected.insert(expected.end(), c.expected.begin(), c.expected.end());
+        EXPECT_EQ(report.arguments, expected);
+    }
 }
 
 TEST(ArgumentZero, IsTheLaunchersPathWhateverTheCallerWrote) {

@@ -3,7 +3,7 @@
 
 Usage: make_blocks.py OUT_DIR PROBE_APP_DLL NO_RUN_CODE_DLL
 
-The layouts are those of image/payload_format.h. The frame is built from raw
+The layouts are those of format/payload_layout.h. The frame is built from raw
 zstd blocks (RFC 8878), so no compressor is needed and every byte is under
 the test's control:
   frame  = magic 28 B5 2F FD, frame header descriptor 0x00, window descriptor,

@@ -20,6 +20,7 @@
 //                        instead of PROBE_EXIT_CODE.
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdlib>
 #include <string>
@@ -137,6 +138,26 @@ DWORD start_and_wait(std::wstring program) {
     return exit_code;
 }
 
+// The process's committed private memory as the system counts it; where it
+// reports none (Wine leaves PrivateUsage at 0), the sum of the committed
+// private regions of the address space, which is the same quantity.
+std::uint64_t committed_private_bytes() {
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    if (K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                sizeof memory) &&
+        memory.PrivateUsage != 0) {
+        return memory.PrivateUsage;
+    }
+    std::uint64_t total = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (const char* address = nullptr; VirtualQuery(address, &region, sizeof region) == sizeof region;
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    }
+    return total;
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* library_path) {
@@ -157,6 +178,7 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
     report.listing_ok = list_tree(extraction_folder, report.extraction_folder);
     const std::wstring hold = variable_or_empty(L"PROBE_HOLD_OPEN");
     if (!hold.empty()) report.held_handle = hold_open(extraction_folder + L"\\" + hold);
+    report.private_bytes = committed_private_bytes();
     report.complete = true;
 
     const std::wstring report_path = variable_or_empty(L"PROBE_REPORT");

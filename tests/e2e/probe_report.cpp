@@ -119,6 +119,8 @@ bool apply_record(const std::vector<std::wstring>& f, ProbeReport& report) {
         report.listing_ok = false;
     } else if (kind == L"held" && f.size() == 2 && parse_number(f[1], 10, number)) {
         report.held_handle = number;
+    } else if (kind == L"private" && f.size() == 2 && parse_number(f[1], 10, number)) {
+        report.private_bytes = number;
     } else if (kind == L"end" && f.size() == 1) {
         report.complete = true;
     } else {
@@ -166,6 +168,7 @@ std::string format_report(const ProbeReport& report) {
     }
     if (!report.listing_ok) add_record(out, {L"listing-failed"});
     if (report.held_handle != 0) add_record(out, {L"held", std::to_wstring(report.held_handle)});
+    if (report.private_bytes != 0) add_record(out, {L"private", std::to_wstring(report.private_bytes)});
     if (report.complete) add_record(out, {L"end"});
     return out;
 }

@@ -12,6 +12,7 @@
 //   folder <name> | file <name> <size> <hash hex>   the extraction folder
 //   listing-failed                 the folder could not be listed
 //   held <handle>                  a handle duplicated into the harness
+//   private <bytes>                committed private memory inside run_code
 //   end                            the report is complete
 #pragma once
 
@@ -37,6 +38,7 @@ struct ProbeReport {
     TreeListing extraction_folder;
     bool listing_ok = true;
     std::uint64_t held_handle = 0;
+    std::uint64_t private_bytes = 0;
     bool complete = false;
 };
 

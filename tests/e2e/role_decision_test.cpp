@@ -118,8 +118,8 @@ TEST_P(MalformedParent, SelectsTheParentRole) {
     EXPECT_TRUE(onefile_entries(scratch.tmp()).empty());
 }
 
-// Empty; not a whole number; blank only; beyond 32 bits signed (ERANGE); far
-// beyond 32 bits; negative (parses, but names no process).
+// Empty; not a whole number; blank only; a 32-bit number that names no
+// process; beyond 32 bits; a sign.
 INSTANTIATE_TEST_SUITE_P(Values, MalformedParent,
                          ::testing::Values(L"", L"12a", L" ", L"2147483648", L"99999999999", L"-4"));
 
@@ -190,20 +190,19 @@ TEST_F(LiveParent, SymbolicLinkSelectsTheChildRole) {
     release_and_check_cleanup();
 }
 
-// wcstol skips a leading blank, so the role decision finds the live parent
-// and takes the child role; the {PID} placeholder then takes digits only, so
-// the launcher cannot name the folder and aborts before the application runs.
-TEST_F(LiveParent, LeadingBlankFindsTheParentButAbortsOnTheFolderName) {
-    Launch launch = scratch.launch(probe_launcher(), L"observed.txt");
-    launch.environment.push_back({L"ZORVEK_ONEFILE_PARENT", L" " + decimal(parent.pid())});
-    launch.environment.push_back({L"ZORVEK_ONEFILE_TIME_US", parent.variable(L"ZORVEK_ONEFILE_TIME_US")});
-    launch.environment.push_back({L"ZORVEK_ONEFILE_RANDOM", parent.variable(L"ZORVEK_ONEFILE_RANDOM")});
-
-    const RunResult result = run(launch);
-
-    EXPECT_EQ(result.exit_code, 0xC0000409u) << "a fail-fast end, not an exit code of the launcher's choosing";
-    EXPECT_FALSE(path_exists(scratch.report_path(L"observed.txt"))) << "the application ran";
-    EXPECT_EQ(onefile_folders(scratch.tmp()).size(), 1u) << "only the live parent's folder";
+// The role decision takes the same digits-only rule as the {PID} placeholder:
+// a blank or a sign before a live parent's id gives the parent role, which
+// writes its own id over the value, instead of a fail-fast end in {PID}.
+TEST_F(LiveParent, BlankOrSignBeforeTheParentsIdSelectsTheParentRole) {
+    for (const std::wstring prefix : {L" ", L"+", L"\t"}) {
+        SCOPED_TRACE(to_utf8(prefix));
+        Observed o = run_with_parent(scratch, probe_launcher(),
+                                     {{L"ZORVEK_ONEFILE_PARENT", prefix + decimal(parent.pid())},
+                                      {L"ZORVEK_ONEFILE_TIME_US", parent.variable(L"ZORVEK_ONEFILE_TIME_US")},
+                                      {L"ZORVEK_ONEFILE_RANDOM", parent.variable(L"ZORVEK_ONEFILE_RANDOM")}});
+        expect_parent_role(scratch, o);
+        EXPECT_EQ(onefile_folders(scratch.tmp()).size(), 1u) << "only the live parent's folder";
+    }
     release_and_check_cleanup();
 }
 

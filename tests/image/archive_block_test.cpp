@@ -7,7 +7,7 @@
 #include "image/archive_writer.h"
 #include "image/packer.h"
 #include "image/payload_block.h"
-#include "image/payload_format.h"
+#include "format/payload_layout.h"
 #include "support/image_contract.h"
 #include "support/test_files.h"
 

@@ -15,8 +15,11 @@
 #include "paths/path_normalise.h"
 #include "platform/system_calls.h"
 #include "support/process_fixtures.h"
+#include "support/run_state_fixture.h"
 
 namespace {
+
+RunState& state = run_state_fixture::shared_run_state();
 
 using namespace process_fixtures;
 
@@ -28,7 +31,7 @@ std::vector<std::wstring> given_arguments;
 std::vector<std::wstring> handed_out;
 std::vector<wchar_t*> handed_vector;
 
-LPWSTR* WINAPI split_given_arguments(LPCWSTR, int* count) {
+wchar_t** given_vector(int* count) {
     handed_out = given_arguments;
     handed_vector.clear();
     for (std::wstring& argument : handed_out) handed_vector.push_back(argument.data());
@@ -36,14 +39,24 @@ LPWSTR* WINAPI split_given_arguments(LPCWSTR, int* count) {
     return handed_vector.data();
 }
 
-const wchar_t* given_command_line = L"";
-LPWSTR WINAPI fake_GetCommandLineW() {
-    return const_cast<LPWSTR>(given_command_line);
+// The argument vector the runtime would hand wWinMain for a command line.
+void give_command_line(const wchar_t* line) {
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(line, &count);
+    given_arguments.assign(split, split + count);
+    LocalFree(split);
 }
 
-LPWSTR* WINAPI failing_split(LPCWSTR, int*) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
+wchar_t* build_from_given_arguments() {
+    int count = 0;
+    wchar_t** vector = given_vector(&count);
+    return build_child_command_line(state, count, vector);
+}
+
+unsigned long launch_with_given_arguments() {
+    int count = 0;
+    wchar_t** vector = given_vector(&count);
+    return launch_child(state, count, vector);
 }
 
 const wchar_t* given_module_path = L"C:\\app\\run.exe";
@@ -125,7 +138,7 @@ BOOL WINAPI fake_DuplicateHandle(HANDLE, HANDLE source, HANDLE, LPHANDLE target,
 HANDLE slot_during_wait = nullptr;
 DWORD WINAPI fake_WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     events.push_back("Wait " + handle_name(handle) + " " + std::to_string(milliseconds));
-    slot_during_wait = child_process;
+    slot_during_wait = state.cleanup.child_process;
     return WAIT_OBJECT_0;
 }
 
@@ -166,13 +179,8 @@ class ChildLaunchTest : public ::testing::Test {
 
     static void reset() {
         restore_system_calls();
-        forget_console_event();
-        child_image_path[0] = 0;
-        child_command_line[0] = 0;
-        child_process = nullptr;
-        extraction_started = false;
+        run_state_fixture::fresh_run_state();
         given_arguments.clear();
-        given_command_line = L"";
         given_module_path = L"C:\\app\\run.exe";
         given_module_result = 0;
         module_path_calls = 0;
@@ -184,19 +192,17 @@ class ChildLaunchTest : public ::testing::Test {
         exit_code_unreadable = false;
     }
 
-    static void use_image_path(const wchar_t* path) { wcscpy(child_image_path, path); }
+    static void use_image_path(const wchar_t* path) { wcscpy(state.module_path, path); }
 
     // The child's command line for the given argument vector (element 0 is
     // what the user typed and is replaced).
     static std::wstring rebuilt(const std::vector<std::wstring>& arguments) {
         given_arguments = arguments;
-        sys.CommandLineToArgvW = split_given_arguments;
-        return build_child_command_line();
+        return build_from_given_arguments();
     }
 
     static void fake_the_whole_launch() {
         sys.GetModuleFileNameW = fake_GetModuleFileNameW;
-        sys.GetCommandLineW = fake_GetCommandLineW;
         sys.GetStdHandle = fake_GetStdHandle;
         sys.CreateProcessW = fake_CreateProcessW;
         sys.DuplicateHandle = fake_DuplicateHandle;
@@ -272,25 +278,22 @@ TEST_F(ChildLaunchTest, AppendQuotedArgumentFitsUpToTheLastUnitOfCapacity) {
 
 TEST_F(ChildLaunchTest, ProgramNameIsReplacedAndArgumentsAreSeparatedBySingleSpaces) {
     use_image_path(L"C:\\Program Files\\App\\run.exe");
-    given_command_line = L"..\\whatever\\typed   one \t \"two three\"\t";
-    sys.GetCommandLineW = fake_GetCommandLineW;
-    EXPECT_STREQ(L"\"C:\\Program Files\\App\\run.exe\" one \"two three\"", build_child_command_line());
+    give_command_line(L"..\\whatever\\typed   one \t \"two three\"\t");
+    EXPECT_STREQ(L"\"C:\\Program Files\\App\\run.exe\" one \"two three\"", build_from_given_arguments());
 }
 
 TEST_F(ChildLaunchTest, WithoutArgumentsOnlyTheModulePathIsWrittenQuotedWhenItHasASpace) {
-    sys.GetCommandLineW = fake_GetCommandLineW;
-    given_command_line = L"\"some name.exe\"";
+    give_command_line(L"\"some name.exe\"");
     use_image_path(L"C:\\app\\run.exe");
-    EXPECT_STREQ(L"C:\\app\\run.exe", build_child_command_line());
+    EXPECT_STREQ(L"C:\\app\\run.exe", build_from_given_arguments());
     use_image_path(L"C:\\my app\\run.exe");
-    EXPECT_STREQ(L"\"C:\\my app\\run.exe\"", build_child_command_line());
+    EXPECT_STREQ(L"\"C:\\my app\\run.exe\"", build_from_given_arguments());
 }
 
 TEST_F(ChildLaunchTest, AnEmptyArgumentSurvivesAsAPairOfQuotationMarks) {
     use_image_path(L"C:\\app\\run.exe");
-    given_command_line = L"run a \"\" b \"\"";
-    sys.GetCommandLineW = fake_GetCommandLineW;
-    EXPECT_STREQ(L"C:\\app\\run.exe a \"\" b \"\"", build_child_command_line());
+    give_command_line(L"run a \"\" b \"\"");
+    EXPECT_STREQ(L"C:\\app\\run.exe a \"\" b \"\"", build_from_given_arguments());
 }
 
 TEST_F(ChildLaunchTest, TheModulePathIsAskedForOnceAndKept) {
@@ -395,7 +398,7 @@ TEST_F(ChildLaunchTest, LineOfExactly32766UnitsFits) {
         SCOPED_TRACE(row.name);
         const std::wstring line = rebuilt(typed_then(row.arguments));
         EXPECT_EQ(text_limit, line.size());
-        EXPECT_EQ(0, child_command_line[text_limit]);
+        EXPECT_EQ(0, state.child_command_line[text_limit]);
     }
 }
 
@@ -407,9 +410,8 @@ TEST_F(ChildLaunchTest, LineOf32767UnitsStopsBeforeTheChildStarts) {
                 route_stdout_to_stderr();
                 use_image_path(L"C:\\a.exe");
                 given_arguments = typed_then(row.arguments);
-                sys.CommandLineToArgvW = split_given_arguments;
                 sys.CreateProcessW = failing_CreateProcessW;  // would print another message
-                launch_child();
+                launch_with_given_arguments();
             },
             ::testing::ExitedWithCode(2), "^Error, command line is too long\\.\n$");
     }
@@ -417,20 +419,11 @@ TEST_F(ChildLaunchTest, LineOf32767UnitsStopsBeforeTheChildStarts) {
 
 // --- failures before the child starts ----------------------------------------
 
-TEST_F(ChildLaunchTest, FailedSplitEndsWithOneLineAndCode2) {
-    EXPECT_EXIT(
-        {
-            sys.CommandLineToArgvW = failing_split;
-            build_child_command_line();
-        },
-        ::testing::ExitedWithCode(2), "^Error, couldn't split the command line \\(\\[Error 8\\] .*\\)\n$");
-}
-
 TEST_F(ChildLaunchTest, ModulePathThatCannotBeReadAborts) {
     EXPECT_EXIT(
         {
             sys.GetModuleFileNameW = failing_GetModuleFileNameW;
-            launch_child();
+            launch_with_given_arguments();
         },
         aborted, "");
 }
@@ -440,15 +433,14 @@ TEST_F(ChildLaunchTest, ModulePathCutByTheBufferStopsWithCode2) {
         {
             route_stdout_to_stderr();
             sys.GetModuleFileNameW = fake_GetModuleFileNameW;
-            given_module_result = child_image_path_capacity;
-            launch_child();
+            given_module_result = module_path_capacity;
+            launch_with_given_arguments();
         },
         ::testing::ExitedWithCode(2), "^Error, executable path is too long\\.\n$");
 }
 
 // Once the folder is made, a failed start ends the process through exit,
-// which removes the folder first (and only once: the launch's own cleanup
-// never ran).
+// which removes the folder first.
 void announced_remove_directory_tree(const wchar_t* directory) {
     fprintf(stderr, "removed %ls\n", directory);
 }
@@ -461,10 +453,10 @@ TEST_F(ChildLaunchTest, FailedStartReportsTheSystemErrorAndRemovesTheFolder) {
             sys.CloseHandle = forbidden_CloseHandle;
             sys.WaitForSingleObject = forbidden_WaitForSingleObject;
             sys.remove_directory_tree = announced_remove_directory_tree;
-            wcscpy(extraction_directory, L"C:\\extraction");
-            extraction_started = true;
-            arm_cleanup_at_exit();
-            launch_child();
+            wcscpy(state.extraction_directory, L"C:\\extraction");
+            state.cleanup.extraction_started = 1;
+            arm_cleanup_at_exit(state.cleanup);
+            launch_with_given_arguments();
         },
         ::testing::ExitedWithCode(2),
         "^Error, couldn't launch child \\(\\[Error 5\\] .*\\)\nremoved C:\\\\extraction\n$");
@@ -474,7 +466,7 @@ TEST_F(ChildLaunchTest, MissingExecutableReportsTheSystemError) {
     EXPECT_EXIT(
         {
             use_image_path(L"C:\\no\\such\\folder\\launcher.exe");
-            launch_child();
+            launch_with_given_arguments();
         },
         ::testing::ExitedWithCode(2), "^Error, couldn't launch child \\(\\[Error \\d+\\] .*\\)\n$");
 }
@@ -484,12 +476,12 @@ TEST_F(ChildLaunchTest, MissingExecutableReportsTheSystemError) {
 TEST_F(ChildLaunchTest, CreateProcessGetsExactlyTheDocumentedArguments) {
     fake_the_whole_launch();
     given_module_path = L"C:\\Program Files\\App\\run.exe";
-    given_command_line = L"typed one \"two three\"";
-    launch_child();
+    give_command_line(L"typed one \"two three\"");
+    launch_with_given_arguments();
 
-    EXPECT_EQ(child_image_path, create_call.application);
+    EXPECT_EQ(state.module_path, create_call.application);
     EXPECT_EQ(L"C:\\Program Files\\App\\run.exe", create_call.application_text);
-    EXPECT_EQ(child_command_line, create_call.command_line);
+    EXPECT_EQ(state.child_command_line, create_call.command_line);
     EXPECT_EQ(L"\"C:\\Program Files\\App\\run.exe\" one \"two three\"", create_call.command_line_text);
     EXPECT_EQ(nullptr, create_call.process_security);
     EXPECT_EQ(nullptr, create_call.thread_security);
@@ -501,7 +493,7 @@ TEST_F(ChildLaunchTest, CreateProcessGetsExactlyTheDocumentedArguments) {
 
 TEST_F(ChildLaunchTest, StartupInfoCarriesTheThreeStandardHandlesAndNothingElse) {
     fake_the_whole_launch();
-    launch_child();
+    launch_with_given_arguments();
     const STARTUPINFOW& startup = create_call.startup;
     EXPECT_EQ(104u, startup.cb);
     EXPECT_EQ(static_cast<DWORD>(STARTF_USESTDHANDLES), startup.dwFlags);
@@ -523,10 +515,10 @@ TEST_F(ChildLaunchTest, StartupInfoCarriesTheThreeStandardHandlesAndNothingElse)
 TEST_F(ChildLaunchTest, EveryHandleIsClosedOnceAndTheHandlerSeesOnlyTheDuplicate) {
     fake_the_whole_launch();
     given_exit_code = 0x80000001u;
-    extraction_started = true;
-    wcscpy(extraction_directory, L"C:\\extraction");
+    state.cleanup.extraction_started = 1;
+    wcscpy(state.extraction_directory, L"C:\\extraction");
 
-    EXPECT_EQ(0x80000001u, launch_child());
+    EXPECT_EQ(0x80000001u, launch_with_given_arguments());
     const std::vector<std::string> expected = {
         "GetStdHandle -10",        "GetStdHandle -11",           "GetStdHandle -12",
         "CreateProcessW",          "CloseHandle thread",         "DuplicateHandle process same-access",
@@ -535,14 +527,14 @@ TEST_F(ChildLaunchTest, EveryHandleIsClosedOnceAndTheHandlerSeesOnlyTheDuplicate
     };
     EXPECT_EQ(expected, events);
     EXPECT_EQ(fake_duplicate, slot_during_wait);
-    EXPECT_EQ(nullptr, child_process);
+    EXPECT_EQ(nullptr, state.cleanup.child_process);
 }
 
 TEST_F(ChildLaunchTest, WithoutADuplicateTheSlotStaysEmptyAndTheWaitGoesOn) {
     fake_the_whole_launch();
     duplicate_fails = true;
     given_exit_code = 7;
-    EXPECT_EQ(7u, launch_child());
+    EXPECT_EQ(7u, launch_with_given_arguments());
     EXPECT_EQ(nullptr, slot_during_wait);
     const std::vector<std::string> closes = {"CloseHandle thread", "CloseHandle process"};
     std::vector<std::string> seen;
@@ -556,7 +548,7 @@ TEST_F(ChildLaunchTest, UnreadableExitCodeGives1) {
     fake_the_whole_launch();
     exit_code_unreadable = true;
     given_exit_code = 0;
-    EXPECT_EQ(1u, launch_child());
+    EXPECT_EQ(1u, launch_with_given_arguments());
 }
 
 TEST_F(ChildLaunchTest, HandlerThatTookTheSlotKeepsTheMainThreadFromClosingItAgain) {
@@ -565,11 +557,11 @@ TEST_F(ChildLaunchTest, HandlerThatTookTheSlotKeepsTheMainThreadFromClosingItAga
     fake_the_whole_launch();
     sys.WaitForSingleObject = [](HANDLE handle, DWORD milliseconds) -> DWORD {
         events.push_back("Wait " + handle_name(handle) + " " + std::to_string(milliseconds));
-        child_process = nullptr;  // as InterlockedExchangePointer in the handler
+        state.cleanup.child_process = nullptr;  // as InterlockedExchangePointer in the handler
         return WAIT_OBJECT_0;
     };
     given_exit_code = interrupted_exit_code;
-    EXPECT_EQ(interrupted_exit_code, launch_child());
+    EXPECT_EQ(interrupted_exit_code, launch_with_given_arguments());
     std::vector<std::string> seen;
     for (const std::string& event : events) {
         if (event.rfind("CloseHandle", 0) == 0 || event.rfind("GetExitCode", 0) == 0) seen.push_back(event);
@@ -582,18 +574,18 @@ TEST_F(ChildLaunchTest, HandlerThatTookTheSlotKeepsTheMainThreadFromClosingItAga
 // parent, whichever thread ends it, does not report success. Other codes pass.
 TEST_F(ChildLaunchTest, AnInterruptedRunNeverEndsWith0) {
     fake_the_whole_launch();
-    EXPECT_EQ(0u, launch_child());  // no event: 0 is passed on
+    EXPECT_EQ(0u, launch_with_given_arguments());  // no event: 0 is passed on
     sys.WaitForSingleObject = [](HANDLE handle, DWORD milliseconds) -> DWORD {
         events.push_back("Wait " + handle_name(handle) + " " + std::to_string(milliseconds));
         if (milliseconds == INFINITE) console_control_handler(CTRL_C_EVENT);
         return WAIT_OBJECT_0;
     };
     given_exit_code = 0;
-    EXPECT_EQ(interrupted_exit_code, launch_child());
+    EXPECT_EQ(interrupted_exit_code, launch_with_given_arguments());
     // The next event comes during the wait again, not before the start.
-    forget_console_event();
+    state.cleanup.console_event_seen = 0;
     given_exit_code = 7;
-    EXPECT_EQ(7u, launch_child());
+    EXPECT_EQ(7u, launch_with_given_arguments());
 }
 
 // --- real children -----------------------------------------------------------
@@ -605,15 +597,14 @@ BOOL WINAPI refusing_AssignProcessToJobObject(HANDLE, HANDLE) {
 
 // With the child's job and without it (an outer job that refuses ours).
 TEST_F(ChildLaunchTest, ChildExitCodeComesBackBitForBit) {
-    given_command_line = L"typed";
+    give_command_line(L"typed");
     for (bool job_refused : {false, true}) {
         for (DWORD code : {0u, 3u, 259u, 0x80000001u}) {
             SCOPED_TRACE(testing::Message() << code << (job_refused ? " without a job" : ""));
-            sys.GetCommandLineW = fake_GetCommandLineW;
             if (job_refused) sys.AssignProcessToJobObject = refusing_AssignProcessToJobObject;
             ChildModeScope mode(L"exit " + std::to_wstring(code));
-            EXPECT_EQ(code, launch_child());
-            EXPECT_EQ(nullptr, child_process);
+            EXPECT_EQ(code, launch_with_given_arguments());
+            EXPECT_EQ(nullptr, state.cleanup.child_process);
         }
     }
 }
@@ -637,10 +628,9 @@ TEST_F(ChildLaunchTest, RealChildReceivesEveryArgumentUnchanged) {
         L"end\\",
     };
     given_arguments = arguments;
-    sys.CommandLineToArgvW = split_given_arguments;
     {
         ChildModeScope mode(L"arguments " + file);
-        EXPECT_EQ(0u, launch_child());
+        EXPECT_EQ(0u, launch_with_given_arguments());
     }
     std::vector<std::wstring> expected = arguments;
     expected[0] = test_executable_path();
@@ -659,11 +649,10 @@ TEST_F(ChildLaunchTest, RealChildWritesToTheStandardHandlesItWasGiven) {
     sys.GetStdHandle = [](DWORD which) -> HANDLE {
         return which == STD_OUTPUT_HANDLE ? child_output : GetStdHandle(which);
     };
-    given_command_line = L"typed";
-    sys.GetCommandLineW = fake_GetCommandLineW;
+    give_command_line(L"typed");
     {
         ChildModeScope mode(L"stdout hello from the child");
-        EXPECT_EQ(0u, launch_child());
+        EXPECT_EQ(0u, launch_with_given_arguments());
     }
     CloseHandle(write_end);
     char text[64] = {};

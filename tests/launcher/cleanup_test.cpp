@@ -24,8 +24,11 @@
 #include "platform/system_calls.h"
 #include "platform/tree_removal.h"
 #include "support/process_fixtures.h"
+#include "support/run_state_fixture.h"
 
 namespace {
+
+RunState& state = run_state_fixture::shared_run_state();
 
 using namespace process_fixtures;
 
@@ -79,9 +82,12 @@ BOOL WINAPI counting_TerminateProcess(HANDLE process, UINT code) {
 
 // Handle values are reused once closed, so a second close of the same handle
 // shows as a close that fails (or as one close too many), not as a repeated value.
+// The tree removal's own handles (one per entry) are not counted.
 std::vector<BOOL> close_results;
+thread_local bool inside_removal = false;
 BOOL WINAPI counting_CloseHandle(HANDLE handle) {
     const BOOL result = CloseHandle(handle);
+    if (inside_removal) return result;
     std::lock_guard<std::mutex> hold(log_lock);
     close_results.push_back(result);
     return result;
@@ -102,7 +108,9 @@ void note_deletion_entered() {
 }
 void watched_remove_directory_tree(const wchar_t* directory) {
     note_deletion_entered();
+    inside_removal = true;
     remove_directory_tree(directory);
+    inside_removal = false;
     --deleting_now;
 }
 
@@ -116,6 +124,13 @@ bool one_run_per_thread(const std::vector<DWORD>& threads) {
     return true;
 }
 
+// The launch as a program started with no arguments but its name.
+unsigned long launch_typed() {
+    static wchar_t typed[] = L"typed";
+    wchar_t* vector[] = {typed, nullptr};
+    return launch_child(state, 1, vector);
+}
+
 class CleanupTest : public ::testing::Test {
   protected:
     void SetUp() override { reset(); }
@@ -126,11 +141,7 @@ class CleanupTest : public ::testing::Test {
 
     static void reset() {
         restore_system_calls();
-        forget_console_event();
-        child_process = nullptr;
-        extraction_started = false;
-        extraction_directory[0] = 0;
-        child_image_path[0] = 0;
+        run_state_fixture::fresh_run_state();
         delete_requests.clear();
         pauses.clear();
         attribute_checks = 0;
@@ -142,10 +153,9 @@ class CleanupTest : public ::testing::Test {
         deleting_now = 0;
         most_deleting_at_once = 0;
         deleting_threads.clear();
-        run_marker = nullptr;
     }
 
-    static void use_directory(const std::wstring& path) { wcscpy(extraction_directory, path.c_str()); }
+    static void use_directory(const std::wstring& path) { wcscpy(state.extraction_directory, path.c_str()); }
 
     std::wstring scratch(const std::wstring& prefix) {
         scratch_folders.push_back(make_scratch_directory(prefix));
@@ -179,7 +189,7 @@ TEST_F(CleanupTest, NoChildAndNoExtractionDoesNothingAtAll) {
     sys.GetFileAttributesW = unexpected<DWORD, LPCWSTR>;
     sys.Sleep = [](DWORD) { ++unexpected_calls; };
     use_directory(L"C:\\extraction");
-    cleanup_on_exit();
+    cleanup_on_exit(state);
     EXPECT_EQ(0, unexpected_calls);
 }
 
@@ -189,8 +199,8 @@ TEST_F(CleanupTest, EveryTryRemovesTheExtractionDirectory) {
     fake_the_deletion();
     attribute_script = {FILE_ATTRIBUTE_DIRECTORY, INVALID_FILE_ATTRIBUTES};
     use_directory(L"C:\\users\\me\\Temp\\onefile_12_345_678");
-    extraction_started = true;
-    cleanup_on_exit();
+    state.cleanup.extraction_started = 1;
+    cleanup_on_exit(state);
     EXPECT_EQ(std::vector<std::wstring>(2, L"C:\\users\\me\\Temp\\onefile_12_345_678"), delete_requests);
 }
 
@@ -227,8 +237,8 @@ TEST_F(CleanupTest, DeletionIsTriedAtMost21TimesWith20PausesOf100ms) {
         fake_the_deletion();
         attribute_script = row.attributes;
         use_directory(L"C:\\extraction");
-        extraction_started = true;
-        cleanup_on_exit();
+        state.cleanup.extraction_started = 1;
+        cleanup_on_exit(state);
         EXPECT_EQ(row.deletes, delete_requests.size());
         EXPECT_EQ(row.checks, attribute_checks);
         EXPECT_EQ(std::vector<DWORD>(row.pauses, 100), pauses);
@@ -239,10 +249,10 @@ TEST_F(CleanupTest, DirectoryThatCannotBeDeletedIsLeftWithoutAWord) {
     fake_the_deletion();
     attribute_script = {directory};
     use_directory(L"C:\\extraction");
-    extraction_started = true;
+    state.cleanup.extraction_started = 1;
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    cleanup_on_exit();
+    cleanup_on_exit(state);
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
     EXPECT_EQ("", ::testing::internal::GetCapturedStderr());
     EXPECT_EQ(21u, delete_requests.size());
@@ -254,8 +264,8 @@ TEST_F(CleanupTest, DirectoryNeverCreatedTakesOneDeleteCall) {
     sys.remove_directory_tree = watched_remove_directory_tree;
     sys.Sleep = recording_Sleep;
     use_directory(scratch(L"cleanup_parent") + L"\\onefile_never_created");
-    extraction_started = true;
-    cleanup_on_exit();
+    state.cleanup.extraction_started = 1;
+    cleanup_on_exit(state);
     EXPECT_EQ(1u, deleting_threads.size());
     EXPECT_TRUE(pauses.empty());
 }
@@ -267,8 +277,8 @@ TEST_F(CleanupTest, PathNamingAFileEndsTheLoopAfterOneDeleteCall) {
     const std::wstring file = scratch(L"cleanup_file") + L"\\not_a_directory.txt";
     write_scratch_file(file, "content");
     use_directory(file);
-    extraction_started = true;
-    cleanup_on_exit();
+    state.cleanup.extraction_started = 1;
+    cleanup_on_exit(state);
     EXPECT_EQ(1u, delete_requests.size());
     EXPECT_TRUE(pauses.empty());
     EXPECT_TRUE(path_exists(file));
@@ -284,8 +294,8 @@ TEST_F(CleanupTest, RealDirectoryTreeIsDeletedWhole) {
     write_scratch_file(root + L"\\lib\\data.bin", std::string(70000, 'x'));
     write_scratch_file(root + L"\\lib\\deep\\name with spaces.txt", "text");
     use_directory(root);
-    extraction_started = true;
-    cleanup_on_exit();
+    state.cleanup.extraction_started = 1;
+    cleanup_on_exit(state);
     EXPECT_FALSE(path_exists(root));
 }
 
@@ -308,10 +318,10 @@ TEST_F(CleanupTest, ChildIsTerminatedOnlyWhenTheGraceWaitDoesNotSeeItEnd) {
         sys.TerminateProcess = fake_TerminateProcess;
         sys.CloseHandle = fake_CloseHandle;
         wait_result = row.wait_result;
-        child_process = reinterpret_cast<HANDLE>(0x4242);
-        cleanup_on_exit();
+        state.cleanup.child_process = reinterpret_cast<HANDLE>(0x4242);
+        cleanup_on_exit(state);
         EXPECT_EQ(row.calls, child_calls);
-        EXPECT_EQ(nullptr, child_process);
+        EXPECT_EQ(nullptr, state.cleanup.child_process);
     }
 }
 
@@ -319,9 +329,9 @@ TEST_F(CleanupTest, HandleTakenFromTheSlotIsClosedOnlyOnce) {
     sys.WaitForSingleObject = fake_WaitForSingleObject;
     sys.TerminateProcess = fake_TerminateProcess;
     sys.CloseHandle = fake_CloseHandle;
-    child_process = reinterpret_cast<HANDLE>(0x4242);
-    cleanup_on_exit();
-    cleanup_on_exit();
+    state.cleanup.child_process = reinterpret_cast<HANDLE>(0x4242);
+    cleanup_on_exit(state);
+    cleanup_on_exit(state);
     console_control_handler(CTRL_C_EVENT);
     EXPECT_EQ((std::vector<std::string>{"Wait 5000", "CloseHandle"}), child_calls);
 }
@@ -336,8 +346,8 @@ TEST_F(CleanupTest, RealChildEndingDuringTheGraceKeepsItsOwnExitCode) {
     HANDLE ours = nullptr;
     ASSERT_TRUE(
         DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE, DUPLICATE_SAME_ACCESS));
-    child_process = child;
-    cleanup_on_exit();
+    state.cleanup.child_process = child;
+    cleanup_on_exit(state);
     EXPECT_EQ(0, terminations.load());
     EXPECT_EQ(7u, wait_for_exit_code(ours));
     CloseHandle(ours);
@@ -355,7 +365,7 @@ TEST_F(CleanupTest, RealChildStillRunningAfterTheGraceEndsWithTheInterruptCode) 
         HANDLE ours = nullptr;
         ASSERT_TRUE(
             DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &ours, 0, FALSE, DUPLICATE_SAME_ACCESS));
-        child_process = child;
+        state.cleanup.child_process = child;
         EXPECT_EQ(FALSE, console_control_handler(CTRL_C_EVENT));
         EXPECT_EQ(0xC000013Au, wait_for_exit_code(ours));
         CloseHandle(ours);
@@ -378,7 +388,7 @@ TEST_F(CleanupTest, HandlerCleansUpForTheFiveStoppingEventsAndAlwaysReturnsFalse
         reset();
         fake_the_deletion();
         use_directory(L"C:\\extraction");
-        extraction_started = true;
+        state.cleanup.extraction_started = 1;
         EXPECT_EQ(FALSE, console_control_handler(row.type));
         EXPECT_EQ(row.cleans_up ? 1u : 0u, delete_requests.size());
     }
@@ -403,11 +413,11 @@ TEST_F(CleanupTest, TwoDeletionsNeverOverlap) {
     };
     sys.Sleep = [](DWORD) {};
     use_directory(L"C:\\extraction");
-    extraction_started = true;
+    state.cleanup.extraction_started = 1;
 
     auto run = [] {
         WaitForSingleObject(start, INFINITE);
-        cleanup_on_exit();
+        cleanup_on_exit(state);
     };
     std::thread first(run);
     std::thread second(run);
@@ -436,14 +446,12 @@ TEST_F(CleanupTest, HandlerDuringTheWaitEndsTheChildAndEveryHandleIsClosedOnce) 
     sys.TerminateProcess = counting_TerminateProcess;
     sys.CloseHandle = counting_CloseHandle;
     sys.remove_directory_tree = watched_remove_directory_tree;
-    static const wchar_t* line = L"typed";
-    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
 
     const std::wstring root = scratch(L"cleanup_race") + L"\\onefile_race";
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
     write_scratch_file(root + L"\\application.dll", "MZ");
     use_directory(root);
-    extraction_started = true;
+    state.cleanup.extraction_started = 1;
 
     BOOL handler_result = TRUE;
     std::thread handler([&handler_result] {
@@ -453,7 +461,7 @@ TEST_F(CleanupTest, HandlerDuringTheWaitEndsTheChildAndEveryHandleIsClosedOnce) 
     unsigned long exit_code = 0;
     {
         ChildModeScope mode(L"sleep 60000 0");
-        exit_code = launch_child();
+        exit_code = launch_typed();
     }
     handler.join();
     CloseHandle(main_is_waiting);
@@ -462,7 +470,7 @@ TEST_F(CleanupTest, HandlerDuringTheWaitEndsTheChildAndEveryHandleIsClosedOnce) 
     EXPECT_EQ(FALSE, handler_result);
     EXPECT_EQ(1, terminations.load());
     EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, TRUE}), close_results) << "thread, process and its duplicate";
-    EXPECT_EQ(nullptr, child_process);
+    EXPECT_EQ(nullptr, state.cleanup.child_process);
     EXPECT_FALSE(path_exists(root));
     EXPECT_EQ(1, most_deleting_at_once.load());
     EXPECT_TRUE(one_run_per_thread(deleting_threads));
@@ -491,19 +499,17 @@ TEST_F(CleanupTest, HandlerBetweenTheWaitAndTheHandOverTakesTheSlotInstead) {
         return counting_CloseHandle(handle);
     };
     sys.TerminateProcess = counting_TerminateProcess;
-    static const wchar_t* line = L"typed";
-    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
 
     unsigned long exit_code = 0;
     {
         ChildModeScope mode(L"exit 5");
-        exit_code = launch_child();
+        exit_code = launch_typed();
     }
     EXPECT_EQ(5u, exit_code);
     EXPECT_EQ(FALSE, handler_result);
     EXPECT_EQ(0, terminations.load());
     EXPECT_EQ((std::vector<BOOL>{TRUE, TRUE, TRUE}), close_results);
-    EXPECT_EQ(nullptr, child_process);
+    EXPECT_EQ(nullptr, state.cleanup.child_process);
 }
 
 // The handler arrives while the main thread deletes: it waits for that pass
@@ -519,20 +525,18 @@ TEST_F(CleanupTest, HandlerDuringTheMainThreadsDeletionWaitsItsTurn) {
         }
         watched_remove_directory_tree(directory);
     };
-    static const wchar_t* line = L"typed";
-    sys.GetCommandLineW = []() -> LPWSTR { return const_cast<LPWSTR>(line); };
 
     const std::wstring root = scratch(L"cleanup_turn") + L"\\onefile_turn";
     ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((root + L"\\sub").c_str(), nullptr));
     write_scratch_file(root + L"\\sub\\file.txt", "x");
     use_directory(root);
-    extraction_started = true;
+    state.cleanup.extraction_started = 1;
 
     unsigned long exit_code = 0;
     {
         ChildModeScope mode(L"exit 0");
-        exit_code = launch_child();
+        exit_code = launch_typed();
     }
     if (handler.joinable()) handler.join();
     EXPECT_EQ(interrupted_exit_code, exit_code) << "the child's 0 is no success once the run was interrupted";
@@ -558,8 +562,8 @@ TEST_F(CleanupTest, FailureDuringTheHandlersRemovalWaitsForItAndRemovesAgain) {
                 fprintf(stderr, "removal ends\n");
             };
             use_directory(L"C:\\extraction");
-            extraction_started = true;
-            arm_cleanup_at_exit();
+            state.cleanup.extraction_started = 1;
+            arm_cleanup_at_exit(state.cleanup);
             std::thread([] { console_control_handler(CTRL_C_EVENT); }).detach();
             WaitForSingleObject(removal_begun, INFINITE);
             report_message("Error, couldn't launch child");
@@ -574,9 +578,9 @@ TEST_F(CleanupTest, EventBeforeTheNextEntryStopsTheRunWithTheInterruptCode) {
         {
             sys.remove_directory_tree = [](const wchar_t* directory) { fprintf(stderr, "removed %ls\n", directory); };
             use_directory(L"C:\\extraction");
-            extraction_started = true;
+            state.cleanup.extraction_started = 1;
             console_control_handler(CTRL_C_EVENT);
-            enter_folder_change();
+            enter_folder_change(state);
             fprintf(stderr, "made an entry after the event\n");
         },
         ::testing::ExitedWithCode(static_cast<int>(interrupted_exit_code)),
@@ -591,18 +595,18 @@ TEST_F(CleanupTest, MarkerIsDeletedOnlyOnceTheFolderIsGone) {
         SCOPED_TRACE(file_held_open ? "a file held open" : "nothing held");
         const std::wstring root = scratch(L"cleanup_marker") + L"\\onefile_1_000000_AAAAAAAAAAA";
         const std::wstring marker = root + L".live";
-        run_marker = hold_run_marker(marker.c_str());
-        ASSERT_NE(INVALID_HANDLE_VALUE, run_marker);
+        state.cleanup.run_marker = hold_run_marker(marker.c_str());
+        ASSERT_NE(INVALID_HANDLE_VALUE, state.cleanup.run_marker);
         ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
         write_scratch_file(root + L"\\app.dll", "MZ");
         HANDLE held = file_held_open ? CreateFileW((root + L"\\app.dll").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                    nullptr, OPEN_EXISTING, 0, nullptr)
                                      : INVALID_HANDLE_VALUE;
         use_directory(root);
-        extraction_started = true;
+        state.cleanup.extraction_started = 1;
 
-        cleanup_on_exit();
-        EXPECT_EQ(nullptr, run_marker);
+        cleanup_on_exit(state);
+        EXPECT_EQ(nullptr, state.cleanup.run_marker);
         EXPECT_EQ(file_held_open, path_exists(root));
         EXPECT_EQ(file_held_open, path_exists(marker));
         HANDLE ended = open_ended_run_marker(marker.c_str());

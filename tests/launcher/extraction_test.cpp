@@ -1,3 +1,4 @@
+#include "format/entry_name_rule.h"
 #include "launcher/extraction.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 #include <vector>
 
 #include "launcher/fatal_report.h"
-#include "launcher/launcher_state.h"
+#include "launcher/run_state.h"
 #include "launcher/payload_reader.h"
 #include "paths/path_normalise.h"
 #include "paths/path_spec.h"
@@ -16,8 +17,11 @@
 #include "support/extraction_fixtures.h"
 #include "support/payload_fixtures.h"
 #include "support/report_capture.h"
+#include "support/run_state_fixture.h"
 
 namespace {
+
+RunState& state = run_state_fixture::shared_run_state();
 
 using namespace payload_fixtures;
 using extraction_fixtures::exists;
@@ -91,8 +95,8 @@ class ExtractionTest : public ::testing::Test {
     void SetUp() override {
         folder_ = extraction_fixtures::fresh_test_directory();
         out_ = folder_ + L"\\out";
-        wide_copy(extraction_directory, out_.c_str(), extraction_directory_capacity);
-        reset_directory_cache();
+        run_state_fixture::fresh_run_state();
+        wide_copy(state.extraction_directory, out_.c_str(), extraction_directory_capacity);
         restore_system_calls();
         directory_calls.clear();
         write_sizes.clear();
@@ -103,7 +107,7 @@ class ExtractionTest : public ::testing::Test {
     void TearDown() override {
         restore_system_calls();
         if (reader_open_) PayloadReader::close();
-        reset_directory_cache();
+        run_state_fixture::fresh_run_state();
     }
 
     // The reader on an archive tail holding one entry's size and bytes, as the
@@ -120,14 +124,14 @@ class ExtractionTest : public ::testing::Test {
         PayloadReader::open_block(block_.data(), block_.size());
         reader_open_ = true;
     }
-    void set_entry_name(const std::wstring& name) { wide_copy(entry_name, name.c_str(), entry_name_capacity); }
+    void set_entry_name(const std::wstring& name) { wide_copy(state.entry_name, name.c_str(), entry_name_capacity); }
 
     // One entry through join_entry_path and extract_entry.
     void extract(const std::wstring& name, const Bytes& data) {
         open_entry_data(data);
         set_entry_name(name);
-        join_entry_path();
-        extract_entry();
+        join_entry_path(state);
+        extract_entry(state);
     }
 
     std::wstring folder_;
@@ -145,7 +149,7 @@ using ExtractionDeathTest = ExtractionTest;
 TEST_F(ExtractionTest, APlainNameLandsInTheExtractionDirectoryWhichTheFirstEntryCreates) {
     Bytes data = random_bytes(1000, 1);
     extract(L"app.dll", data);
-    EXPECT_EQ(std::wstring(current_file_path), out_ + L"\\app.dll");
+    EXPECT_EQ(std::wstring(state.current_file_path), out_ + L"\\app.dll");
     EXPECT_TRUE(read_file(out_ + L"\\app.dll") == data);
     EXPECT_EQ(directory_calls, (std::vector<DirectoryCall>{{out_, true, 0}}));
 }
@@ -215,23 +219,23 @@ TEST_F(ExtractionTest, BytesGoOutInChunksOfAtMost32768) {
 // ---- the directory walk --------------------------------------------------------------
 
 TEST_F(ExtractionTest, TheWalkSplitsAtBackslashesOnly) {
-    ASSERT_TRUE(ensure_parent_directories((out_ + L"\\a/b.txt").c_str()));
+    ASSERT_TRUE(ensure_parent_directories(state.directories, (out_ + L"\\a/b.txt").c_str()));
     EXPECT_EQ(directory_calls, (std::vector<DirectoryCall>{{out_, true, 0}}));
 }
 
 TEST_F(ExtractionTest, PathsWithNothingAboveThemNeedNoDirectory) {
     const wchar_t* paths[] = {L"name", L"\\name", L"Q:\\name"};
     for (const wchar_t* path : paths) {
-        EXPECT_TRUE(ensure_parent_directories(path)) << narrow(path);
+        EXPECT_TRUE(ensure_parent_directories(state.directories, path)) << narrow(path);
     }
     EXPECT_TRUE(directory_calls.empty());
 }
 
 TEST_F(ExtractionTest, AFolderThatCannotBeMadeIsReportedFalse) {
     sys.CreateDirectoryW = denying_CreateDirectoryW;
-    EXPECT_FALSE(ensure_parent_directories((out_ + L"\\lib\\x.dll").c_str()));
-    EXPECT_FALSE(ensure_directory((out_ + L"\\lib").c_str()));
-    EXPECT_EQ(directory_cache_size(), 1u);  // {HOME} only
+    EXPECT_FALSE(ensure_parent_directories(state.directories, (out_ + L"\\lib\\x.dll").c_str()));
+    EXPECT_FALSE(ensure_directory(state.directories, (out_ + L"\\lib").c_str()));
+    EXPECT_EQ(state.directories.count, 1u);  // {HOME} only
 }
 
 // ---- the DirectoryCache ---------------------------------------------------------------
@@ -239,19 +243,19 @@ TEST_F(ExtractionTest, AFolderThatCannotBeMadeIsReportedFalse) {
 TEST_F(ExtractionTest, TheCacheStartsWithTheProfileFolder) {
     wchar_t home[path_capacity];
     ASSERT_TRUE(expand_path_spec(home, L"{HOME}", path_capacity));
-    EXPECT_TRUE(ensure_directory(home));
-    ASSERT_EQ(directory_cache_size(), 1u);
-    EXPECT_EQ(std::wstring(directory_cache_entry(0)), std::wstring(home));
+    EXPECT_TRUE(ensure_directory(state.directories, home));
+    ASSERT_EQ(state.directories.count, 1u);
+    EXPECT_EQ(std::wstring(state.directories.entries[0]), std::wstring(home));
     EXPECT_TRUE(directory_calls.empty());
 }
 
 TEST_F(ExtractionTest, AFolderAlreadyOnDiskCountsAsMadeAndIsListed) {
     ASSERT_TRUE(CreateDirectoryW(out_.c_str(), nullptr));
-    EXPECT_TRUE(ensure_directory(out_.c_str()));
+    EXPECT_TRUE(ensure_directory(state.directories, out_.c_str()));
     EXPECT_EQ(directory_calls, (std::vector<DirectoryCall>{{out_, false, ERROR_ALREADY_EXISTS}}));
-    ASSERT_EQ(directory_cache_size(), 2u);
-    EXPECT_EQ(std::wstring(directory_cache_entry(1)), out_);
-    EXPECT_TRUE(ensure_directory(out_.c_str()));
+    ASSERT_EQ(state.directories.count, 2u);
+    EXPECT_EQ(std::wstring(state.directories.entries[1]), out_);
+    EXPECT_TRUE(ensure_directory(state.directories, out_.c_str()));
     EXPECT_EQ(directory_calls.size(), 1u);
 }
 
@@ -259,40 +263,40 @@ TEST_F(ExtractionTest, TheCacheComparesWithLetterCase) {
     std::wstring lower = out_ + L"\\data";
     std::wstring upper = out_ + L"\\DATA";
     ASSERT_TRUE(CreateDirectoryW(out_.c_str(), nullptr));
-    EXPECT_TRUE(ensure_directory(lower.c_str()));
-    EXPECT_TRUE(ensure_directory(upper.c_str()));
+    EXPECT_TRUE(ensure_directory(state.directories, lower.c_str()));
+    EXPECT_TRUE(ensure_directory(state.directories, upper.c_str()));
     EXPECT_EQ(directory_calls, (std::vector<DirectoryCall>{{lower, true, 0}, {upper, false, ERROR_ALREADY_EXISTS}}));
-    EXPECT_EQ(directory_cache_size(), 3u);
+    EXPECT_EQ(state.directories.count, 3u);
 }
 
 TEST_F(ExtractionTest, ADriveDesignatorExistsWithoutACallAndIsNotListed) {
-    EXPECT_TRUE(ensure_directory(L"Q:"));
+    EXPECT_TRUE(ensure_directory(state.directories, L"Q:"));
     EXPECT_TRUE(directory_calls.empty());
-    EXPECT_EQ(directory_cache_size(), 1u);
+    EXPECT_EQ(state.directories.count, 1u);
 }
 
 TEST_F(ExtractionTest, TheCacheStopsGrowingAt1024Entries) {
     sys.CreateDirectoryW = pretending_CreateDirectoryW;
     auto folder = [](int i) { return L"V:\\folder" + std::to_wstring(i); };
-    for (int i = 0; i < 1022; ++i) ASSERT_TRUE(ensure_directory(folder(i).c_str()));
-    EXPECT_EQ(directory_cache_size(), 1023u);  // {HOME} and 1022 folders
-    EXPECT_TRUE(ensure_directory(folder(1022).c_str()));
-    EXPECT_EQ(directory_cache_size(), 1024u);
-    EXPECT_EQ(std::wstring(directory_cache_entry(1023)), folder(1022));
+    for (int i = 0; i < 1022; ++i) ASSERT_TRUE(ensure_directory(state.directories, folder(i).c_str()));
+    EXPECT_EQ(state.directories.count, 1023u);  // {HOME} and 1022 folders
+    EXPECT_TRUE(ensure_directory(state.directories, folder(1022).c_str()));
+    EXPECT_EQ(state.directories.count, 1024u);
+    EXPECT_EQ(std::wstring(state.directories.entries[1023]), folder(1022));
 
     pretend_calls = 0;
-    EXPECT_TRUE(ensure_directory(folder(1023).c_str()));
-    EXPECT_EQ(directory_cache_size(), 1024u);
-    EXPECT_TRUE(ensure_directory(folder(1023).c_str()));  // not listed, so asked again
+    EXPECT_TRUE(ensure_directory(state.directories, folder(1023).c_str()));
+    EXPECT_EQ(state.directories.count, 1024u);
+    EXPECT_TRUE(ensure_directory(state.directories, folder(1023).c_str()));  // not listed, so asked again
     EXPECT_EQ(pretend_calls, 2u);
-    EXPECT_TRUE(ensure_directory(folder(5).c_str()));  // listed ones still answer from the list
+    EXPECT_TRUE(ensure_directory(state.directories, folder(5).c_str()));  // listed ones still answer from the list
     EXPECT_EQ(pretend_calls, 2u);
 }
 
 TEST_F(ExtractionDeathTest, AProfileFolderThatCannotBeFoundAborts) {
     sys.SHGetFolderPathW = failing_SHGetFolderPathW;
     EXPECT_EXIT(
-        ensure_directory(out_.c_str()), [](int code) { return code != 0 && code != 2; },
+        ensure_directory(state.directories, out_.c_str()), [](int code) { return code != 0 && code != 2; },
         "^Error, couldn't runtime expand spec '\\{HOME\\}'\\.\n");
 }
 
@@ -348,9 +352,19 @@ TEST(EntryNames, OnlyPlainRelativeNamesAreSafe) {
         {L"CONOUT$", false},
         {L"lib\\NUL\\a.dll", false},
         {L"tab\tname", false},
+        // What the packer refuses, the launcher refuses too: one rule for both.
+        {L"a<b", false},
+        {L"a>b", false},
+        {L"a\"b", false},
+        {L"a|b", false},
+        {L"what?.txt", false},
+        {L"lib\\*.dll", false},
+        {L"lib/a.dll", false},
+        {L"COM0", false},
+        {L"lpt0.txt", false},
     };
     for (const NameCase& c : cases) {
-        EXPECT_EQ(entry_name_is_safe(c.name), c.safe) << narrow(c.name);
+        EXPECT_EQ(payload_layout::entry_name_is_safe(c.name), c.safe) << narrow(c.name);
     }
 }
 
@@ -359,18 +373,18 @@ TEST(EntryNames, OnlyPlainRelativeNamesAreSafe) {
 // An extraction directory of directory_length code units and a name of 1000.
 void join_with_lengths(std::size_t directory_length) {
     std::wstring directory = L"C:\\" + std::wstring(directory_length - 3, L'd');
-    wide_copy(extraction_directory, directory.c_str(), extraction_directory_capacity);
+    wide_copy(state.extraction_directory, directory.c_str(), extraction_directory_capacity);
     std::wstring name(1000, L'n');
-    wide_copy(entry_name, name.c_str(), entry_name_capacity);
-    join_entry_path();
+    wide_copy(state.entry_name, name.c_str(), entry_name_capacity);
+    join_entry_path(state);
 }
 
 TEST(JoinedPath, FitsUpToTheLastCodeUnitOfItsBuffer) {
     // directory + '\' + name: 4094 and 4095 units fit with the terminator.
     for (std::size_t joined : {4094u, 4095u}) {
         join_with_lengths(joined - 1 - 1000);
-        EXPECT_EQ(wide_length(current_file_path), joined);
-        EXPECT_EQ(current_file_path[joined - 1001], L'\\');
+        EXPECT_EQ(wide_length(state.current_file_path), joined);
+        EXPECT_EQ(state.current_file_path[joined - 1001], L'\\');
     }
 }
 
@@ -400,13 +414,10 @@ TEST_F(ExtractionDeathTest, AFileThatCannotBeCreatedIsReportedWithItsPath) {
                 exactly("Error, failed to open '" + narrow(out_) + "\\app.dll' for writing.\n"));
 }
 
-TEST_F(ExtractionDeathTest, AForwardSlashNameNeedsItsFolderToExist) {
-    // The walk does not split at '/', so no "a" folder is made and the file
-    // cannot be opened.
-    EXPECT_EXIT(extract(L"a/b.txt", {1}), ExitedWithCode(2),
-                exactly("Error, failed to open '" + narrow(out_) + "\\a/b.txt' for writing.\n"));
-    EXPECT_TRUE(is_directory(out_));
-    EXPECT_FALSE(exists(out_ + L"\\a"));
+TEST_F(ExtractionDeathTest, AForwardSlashNameIsRefusedBeforeAnythingIsMade) {
+    // The packer never writes one; the launcher refuses it by the same rule.
+    EXPECT_EXIT(extract(L"a/b.txt", {1}), ExitedWithCode(2), exactly(""));
+    EXPECT_FALSE(exists(out_));
 }
 
 TEST_F(ExtractionTest, DISABLED_UnsafeNameScenario) {
@@ -443,11 +454,11 @@ void extract_archive() {
     for (;;) {
         std::size_t length = 0;
         do {
-            PayloadReader::read(&entry_name[length], sizeof(wchar_t));
-        } while (entry_name[length++] != L'\0');
+            PayloadReader::read(&state.entry_name[length], sizeof(wchar_t));
+        } while (state.entry_name[length++] != L'\0');
         if (length == 1) return;
-        join_entry_path();
-        extract_entry();
+        join_entry_path(state);
+        extract_entry(state);
     }
 }
 

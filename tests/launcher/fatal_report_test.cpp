@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "launcher/launcher_state.h"
+#include "launcher/run_state.h"
 #include "paths/wide_buffer.h"
 #include "support/report_capture.h"
 
@@ -79,8 +79,7 @@ TEST(FatalReportDeathTest, SystemErrorWritesTheLineToStandardErrorAndExitsWithTw
 }
 
 TEST(FatalReportDeathTest, OpenFailureNamesTheCurrentFileOnStandardError) {
-    wide_copy(current_file_path, L"C:\\some dir\\lib\\app.dll", path_capacity);
-    EXPECT_EXIT(report_open_failure(), ExitedWithCode(2),
+    EXPECT_EXIT(report_open_failure(L"C:\\some dir\\lib\\app.dll"), ExitedWithCode(2),
                 exactly("Error, failed to open 'C:\\some dir\\lib\\app.dll' for writing.\n"));
 }
 

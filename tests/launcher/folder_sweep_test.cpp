@@ -45,7 +45,7 @@ TEST(RunFolderName, OnlyNamesTheExtractionDirectorySpecGivesAreRunFolders) {
 }
 
 TEST(RunFolderName, MarkerIsTheFolderWithLiveAddedEvenAtTheLongestFolder) {
-    std::vector<wchar_t> marker(run_marker_capacity);
+    std::vector<wchar_t> marker(run_marker_capacity);  // run_state.h
     name_run_marker(marker.data(), L"C:\\Temp\\onefile_1_000000_AAAAAAAAAAA");
     EXPECT_EQ(std::wstring(L"C:\\Temp\\onefile_1_000000_AAAAAAAAAAA.live"), marker.data());
     const std::wstring longest(extraction_directory_capacity - 1, L'a');
@@ -54,6 +54,8 @@ TEST(RunFolderName, MarkerIsTheFolderWithLiveAddedEvenAtTheLongestFolder) {
 }
 
 // --- the marker ------------------------------------------------------------
+
+SweepBuffers buffers;
 
 class SweepTest : public ::testing::Test {
   protected:
@@ -156,7 +158,7 @@ TEST_F(SweepTest, RemovesOnlyEndedRunsFoldersAndTheirMarkers) {
     write_scratch_file(file_named_like_a_run, "not a folder");
     write_scratch_file(marker_of(file_named_like_a_run), "");
 
-    EXPECT_EQ(1, sweep_ended_runs(own.c_str()));
+    EXPECT_EQ(1, sweep_ended_runs(own.c_str(), buffers));
 
     struct Row {
         const wchar_t* what;
@@ -181,7 +183,7 @@ TEST_F(SweepTest, RemovesOnlyEndedRunsFoldersAndTheirMarkers) {
 
     // The stuck folder goes at a later start, once nothing holds its file.
     CloseHandle(open_inside);
-    EXPECT_EQ(1, sweep_ended_runs(own.c_str()));
+    EXPECT_EQ(1, sweep_ended_runs(own.c_str(), buffers));
     EXPECT_FALSE(path_exists(stuck));
     EXPECT_FALSE(path_exists(marker_of(stuck)));
 }
@@ -197,10 +199,10 @@ TEST_F(SweepTest, OneSweepRemovesAtMostSixteenFolders) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.ended);
         for (int i = 0; i < row.ended; ++i) make_ended_run(run_folder(serial++));
-        const int removed = sweep_ended_runs(run_folder(0).c_str());
+        const int removed = sweep_ended_runs(run_folder(0).c_str(), buffers);
         EXPECT_EQ(row.removed, removed);
         // What is left goes at the next start.
-        EXPECT_EQ(row.ended - removed, sweep_ended_runs(run_folder(0).c_str()));
+        EXPECT_EQ(row.ended - removed, sweep_ended_runs(run_folder(0).c_str(), buffers));
     }
 }
 
@@ -216,7 +218,7 @@ TEST_F(SweepTest, OneSweepLooksAtMostAtSixtyFourFolders) {
     for (int i = 1; i <= sweep_look_limit + 6; ++i) make_live_run(run_folder(i));
     marker_opens = 0;
     sys.CreateFileW = counting_CreateFileW;
-    EXPECT_EQ(0, sweep_ended_runs(run_folder(0).c_str()));
+    EXPECT_EQ(0, sweep_ended_runs(run_folder(0).c_str(), buffers));
     EXPECT_EQ(sweep_look_limit, marker_opens);
 }
 

@@ -140,11 +140,14 @@ std::wstring shortened(const std::wstring& path, std::size_t capacity = path_cap
     return buffer.c_str();
 }
 
-// --- make_extraction_directory_absolute -------------------------------------
+// --- make_directory_absolute -----------------------------------------------
+
+constexpr std::size_t extraction_directory_capacity = 4096;
+wchar_t extraction_directory[extraction_directory_capacity];
 
 void make_absolute(const std::wstring& directory) {
     wcscpy(extraction_directory, directory.c_str());
-    make_extraction_directory_absolute();
+    make_directory_absolute(extraction_directory, extraction_directory_capacity);
 }
 
 TEST_F(PathNormalise, RelativeExtractionDirectoryBecomesAbsolute) {

@@ -3,6 +3,8 @@
 // to fit.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -152,6 +154,32 @@ TEST_F(PathSpec, ExtractionSpecFromStoredParts) {
         EXPECT_TRUE(e.result);
         EXPECT_EQ(L"C:\\T\\onefile_4242_123456_IQHFT9HQGrI", e.output);
     }
+}
+
+// {RANDOM} carries the system generator's 64 bits, not a 32-bit seed's; the
+// seeded tags remain only where the system has no generator.
+TEST_F(PathSpec, RandomPartIsTheSystemsSixtyFourBits) {
+    const struct {
+        std::uint64_t bits;
+        const wchar_t* tag;
+    } cases[] = {{0x2101C54FD1D01AB2ull, L"IQHFT9HQGrI"},
+                 {0xFFFFFFFFFFFFFFFFull, L"__________8"},
+                 {0ull, L"AAAAAAAAAAA"},
+                 {0x0123456789ABCDEFull, L"ASNFZ4mrze8"}};
+    static std::uint64_t given_bits = 0;
+    sys.fill_random = [](void* out, ULONG size) {
+        EXPECT_EQ(size, 8u);
+        memcpy(out, &given_bits, sizeof given_bits);
+        return true;
+    };
+    for (const auto& c : cases) {
+        given_bits = c.bits;
+        env_remove("ZORVEK_ONEFILE_RANDOM");
+        EXPECT_EQ(c.tag, expand(L"{RANDOM}").output);
+    }
+    sys.fill_random = [](void*, ULONG) { return false; };  // no generator: still a tag
+    env_remove("ZORVEK_ONEFILE_RANDOM");
+    EXPECT_EQ(11u, expand(L"{RANDOM}").output.size());
 }
 
 TEST_F(PathSpec, GeneratedPartsAreStoredAndReused) {

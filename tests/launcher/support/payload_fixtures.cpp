@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <random>
 
-#include "image/payload_format.h"
+#include "format/payload_layout.h"
 
 namespace payload_fixtures {
 
@@ -72,8 +72,8 @@ Bytes compress_frame(const Bytes& content, int level) {
 }
 
 Bytes block_without_trailer(const Bytes& frame) {
-    Bytes block(payload_format::magic, payload_format::magic + payload_format::magic_size);
-    block.reserve(block.size() + frame.size() + payload_format::trailer_size);
+    Bytes block(payload_layout::magic, payload_layout::magic + payload_layout::magic_size);
+    block.reserve(block.size() + frame.size() + payload_layout::trailer_size);
     block.insert(block.end(), frame.begin(), frame.end());
     return block;
 }

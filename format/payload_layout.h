@@ -1,5 +1,8 @@
 // The payload block and the payload archive: the contract between the packer
-// (image/, host side) and the launcher (launcher/payload_reader.cpp).
+// (image/, host side), the launcher (launcher/payload_reader.cpp and its entry
+// loop) and the fuzzer. Everything both sides must agree on lives in format/:
+// this layout, the entry-name rule (entry_name_rule.h) and the archive walk
+// (archive_walk.h). format/ depends on nothing but the C++ headers.
 //
 // Payload block, linked into the image's read-only data:
 //
@@ -14,6 +17,23 @@
 // checksum, no dictionary), window descriptor 0x88 (2^27 bytes). The launcher
 // never raises the decoder's window limit, so a frame needing more than 2^27
 // bytes is refused.
+//
+// Why the trailer exists. The launcher never reads its values, but its bytes
+// lie inside the decoder's input: the first two are zero, so they can never
+// read as a frame's magic number, and any decode call made after the frame
+// has ended fails ("couldn't decode attached data") instead of finding a
+// second frame. An archive without its end marker, or whose last entry claims
+// more bytes than the frame holds, ends in that message. The length field lets
+// a tool that holds only the end of a block (the image check, a reader of the
+// built .exe) find where the block begins.
+//
+// Why there is no checksum. The block is linked into the image's read-only
+// data and reached through its address; it is never read from the file, so it
+// cannot be damaged between the loader and the reader except by what damages
+// the code too. The decoder checks the frame's structure and the archive walk
+// every name and size against what the frame holds. A zstd content checksum
+// would cost a pass over every decoded byte at every start and guard against
+// nothing that these do not.
 //
 // Payload archive (the frame's content): entries, then the end marker.
 //
@@ -31,7 +51,7 @@
 
 #include <cstdint>
 
-namespace payload_format {
+namespace payload_layout {
 
 inline constexpr unsigned char magic[3] = {0x51, 0x5A, 0x59};
 inline constexpr std::uint64_t magic_size = 3;
@@ -43,4 +63,4 @@ inline constexpr int window_log = 27;
 inline constexpr std::uint64_t max_name_units = 1023;
 inline constexpr std::uint64_t name_buffer_units = max_name_units + 1;
 
-}  // namespace payload_format
+}  // namespace payload_layout
