@@ -1,7 +1,6 @@
-// The liveness marker and the sweep of ended runs' folders: which names are
-// runs' folders, when a run counts as over (never while anything holds its
-// marker, an inheriting child included), what a sweep removes and leaves,
-// and its bounds.
+// The sweep of ended runs' folders: which names are runs' folders, what a
+// sweep removes and leaves (never a live run's, held by its marker), and its
+// bounds.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -44,16 +43,7 @@ TEST(RunFolderName, OnlyNamesTheExtractionDirectorySpecGivesAreRunFolders) {
     }
 }
 
-TEST(RunFolderName, MarkerIsTheFolderWithLiveAddedEvenAtTheLongestFolder) {
-    std::vector<wchar_t> marker(run_marker_capacity);  // run_state.h
-    name_run_marker(marker.data(), L"C:\\Temp\\onefile_1_000000_AAAAAAAAAAA");
-    EXPECT_EQ(std::wstring(L"C:\\Temp\\onefile_1_000000_AAAAAAAAAAA.live"), marker.data());
-    const std::wstring longest(extraction_directory_capacity - 1, L'a');
-    name_run_marker(marker.data(), longest.c_str());
-    EXPECT_EQ(longest + L".live", marker.data());
-}
-
-// --- the marker ------------------------------------------------------------
+// --- the sweep ---------------------------------------------------------------
 
 SweepBuffers buffers;
 
@@ -97,46 +87,6 @@ class SweepTest : public ::testing::Test {
     std::wstring base;
     std::vector<HANDLE> held;
 };
-
-bool run_counts_as_over(const std::wstring& marker) {
-    HANDLE opened = open_ended_run_marker(marker.c_str());
-    if (opened == INVALID_HANDLE_VALUE) return false;
-    release_run_marker(opened, false);
-    return true;
-}
-
-TEST_F(SweepTest, RunIsOverOnlyOnceNobodyHoldsItsMarkerAnInheritingChildIncluded) {
-    const std::wstring marker = marker_of(run_folder(1));
-    EXPECT_FALSE(run_counts_as_over(marker)) << "no marker: not ours to judge";
-
-    HANDLE parent_side = hold_run_marker(marker.c_str());
-    ASSERT_NE(INVALID_HANDLE_VALUE, parent_side);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, hold_run_marker(marker.c_str())) << "a second run under the same name";
-    EXPECT_FALSE(run_counts_as_over(marker));
-
-    // A child started with inherited handles, and the parent gone.
-    std::wstring image = test_executable_path();
-    std::wstring command_line = L"\"" + image + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child = {};
-    {
-        ChildModeScope scope(L"sleep 1500 0");
-        ASSERT_TRUE(CreateProcessW(image.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                   &startup, &child));
-    }
-    CloseHandle(parent_side);
-    EXPECT_FALSE(run_counts_as_over(marker)) << "the child still holds it";
-    wait_for_exit_code(child.hProcess);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
-    EXPECT_TRUE(run_counts_as_over(marker));
-
-    release_run_marker(open_ended_run_marker(marker.c_str()), true);
-    EXPECT_FALSE(path_exists(marker));
-}
-
-// --- the sweep ---------------------------------------------------------------
 
 TEST_F(SweepTest, RemovesOnlyEndedRunsFoldersAndTheirMarkers) {
     const std::wstring own = run_folder(0);
