@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "image/file_io.h"
-
 namespace {
 
 constexpr std::size_t directory_size = 6;
@@ -63,22 +61,18 @@ std::string sizes_text() {
 
 }  // namespace
 
-bool parse_icon_file(const std::vector<unsigned char>& bytes, IconImages& images, std::string& error) {
-    const std::string expected = "six PNG images of " + sizes_text() + " pixels";
+bool icon_file_entries(const std::vector<unsigned char>& bytes, std::vector<std::vector<unsigned char>>& images,
+                       std::string& error) {
+    images.clear();
     if (bytes.size() < directory_size || u16_le(bytes.data()) != 0 || u16_le(bytes.data() + 2) != 1) {
         error = "is not an icon file";
         return false;
     }
     const unsigned count = u16_le(bytes.data() + 4);
-    if (count != icon_sizes.size()) {
-        error = "holds " + std::to_string(count) + (count == 1 ? " image" : " images") + "; it must hold " + expected;
+    if (count == 0 || bytes.size() < directory_size + count * directory_entry_size) {
+        error = count == 0 ? "is an icon file without images" : "is a truncated icon file";
         return false;
     }
-    if (bytes.size() < directory_size + count * directory_entry_size) {
-        error = "is a truncated icon file";
-        return false;
-    }
-    images = {};
     for (std::size_t i = 0; i < count; ++i) {
         const unsigned char* entry = bytes.data() + directory_size + i * directory_entry_size;
         const std::uint32_t length = u32_le(entry + 8);
@@ -87,7 +81,24 @@ bool parse_icon_file(const std::vector<unsigned char>& bytes, IconImages& images
             error = "is a truncated icon file (image " + std::to_string(i + 1) + " lies past its end)";
             return false;
         }
-        std::vector<unsigned char> png(bytes.begin() + offset, bytes.begin() + offset + length);
+        images.emplace_back(bytes.begin() + offset, bytes.begin() + offset + length);
+    }
+    return true;
+}
+
+bool parse_icon_file(const std::vector<unsigned char>& bytes, IconImages& images, std::string& error) {
+    const std::string expected = "six PNG images of " + sizes_text() + " pixels";
+    const unsigned count = bytes.size() < directory_size ? 0 : u16_le(bytes.data() + 4);
+    if (bytes.size() >= directory_size && u16_le(bytes.data()) == 0 && u16_le(bytes.data() + 2) == 1 &&
+        count != icon_sizes.size()) {
+        error = "holds " + std::to_string(count) + (count == 1 ? " image" : " images") + "; it must hold " + expected;
+        return false;
+    }
+    std::vector<std::vector<unsigned char>> listed;
+    if (!icon_file_entries(bytes, listed, error)) return false;
+    images = {};
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        std::vector<unsigned char>& png = listed[i];
         unsigned size = 0;
         if (!check_png(png, i, size, error)) return false;
         std::size_t slot = 0;
@@ -103,10 +114,35 @@ bool parse_icon_file(const std::vector<unsigned char>& bytes, IconImages& images
     return true;
 }
 
-bool read_icon_file(const std::filesystem::path& path, IconImages& images, std::string& error) {
-    std::vector<unsigned char> bytes;
-    if (!read_file(path, bytes, error)) return false;
-    if (parse_icon_file(bytes, images, error)) return true;
-    error = "icon '" + path.string() + "' " + error;
-    return false;
+std::vector<unsigned char> icon_file_bytes(const IconImages& images) {
+    std::vector<unsigned char> out;
+    auto put16 = [&out](unsigned value) {
+        out.push_back(static_cast<unsigned char>(value & 0xFF));
+        out.push_back(static_cast<unsigned char>(value >> 8 & 0xFF));
+    };
+    auto put32 = [&](std::uint32_t value) {
+        put16(value & 0xFFFF);
+        put16(value >> 16);
+    };
+    put16(0);
+    put16(1);
+    put16(static_cast<unsigned>(images.size()));
+    std::uint32_t offset = static_cast<std::uint32_t>(directory_size + images.size() * directory_entry_size);
+    for (const auto& image : images) {
+        // 256 does not fit the byte: the format stores it as 0.
+        const unsigned char side = static_cast<unsigned char>(image.size >= 256 ? 0 : image.size);
+        out.insert(out.end(), {side, side, 0, 0});
+        put16(1);   // planes
+        put16(32);  // bits per pixel
+        put32(static_cast<std::uint32_t>(image.png.size()));
+        put32(offset);
+        offset += static_cast<std::uint32_t>(image.png.size());
+    }
+    for (const auto& image : images) out.insert(out.end(), image.png.begin(), image.png.end());
+    return out;
+}
+
+bool is_icon_ready_png(const std::vector<unsigned char>& png, unsigned& size) {
+    std::string ignored;
+    return check_png(png, 0, size, ignored);
 }

@@ -1,7 +1,7 @@
-// The application's icon file (.ico) as the resources need it: exactly six
-// PNG images (8-bit RGBA, not interlaced) of 16, 32, 48, 64, 128 and 256
-// pixels square. The resources carry the PNG bytes unchanged, the same bytes
-// the icon file holds in the payload.
+// The six-image icon file as the resources need it: exactly six PNG images
+// (8-bit RGBA, not interlaced) of 16, 32, 48, 64, 128 and 256 pixels square.
+// The resources carry the PNG bytes unchanged, the same bytes the icon file
+// holds in the payload. Any other icon is made into one by icon_source.h.
 #pragma once
 
 #include <array>
@@ -18,9 +18,19 @@ struct IconImage {
 
 using IconImages = std::array<IconImage, icon_sizes.size()>;
 
+// The images an icon file lists, in its order, whatever their kind: false
+// for a file that is not an icon file, lists none or is cut short.
+bool icon_file_entries(const std::vector<unsigned char>& bytes, std::vector<std::vector<unsigned char>>& images,
+                       std::string& error);
+
 // Parses an icon file; images come back in icon_sizes order whatever their
 // order in the file. error says what is wrong, without the file name.
 bool parse_icon_file(const std::vector<unsigned char>& bytes, IconImages& images, std::string& error);
 
-// Reads and parses; error names the file.
-bool read_icon_file(const std::filesystem::path& path, IconImages& images, std::string& error);
+// The icon file of six PNG images in icon_sizes order, laid out as the
+// default icon is: directory, then the images in the same order.
+std::vector<unsigned char> icon_file_bytes(const IconImages& images);
+
+// True for a PNG the resources take as it is: 8-bit RGBA, not interlaced,
+// square; size holds its width.
+bool is_icon_ready_png(const std::vector<unsigned char>& png, unsigned& size);

@@ -86,7 +86,11 @@ bool locate_kit(const std::string& option, fs::path& dir, std::string& error) {
         error = "cannot find the launcher kit: give --kit DIR or set ONEFILE_KIT";
         return false;
     }
-    dir = self.parent_path().parent_path() / "kit";
+    // build/dist keeps the kit in <prefix>/kit; an installed prefix keeps it
+    // in <prefix>/lib/onefile/kit, where nothing else may claim a top folder.
+    const fs::path prefix = self.parent_path().parent_path();
+    std::error_code code;
+    dir = fs::is_directory(prefix / kit_install_folder, code) ? prefix / kit_install_folder : prefix / "kit";
     return true;
 }
 

@@ -19,6 +19,8 @@ inline constexpr const char* kit_library_files[] = {
 };
 inline constexpr char kit_default_icon[] = "app.ico";
 inline constexpr char kit_environment_variable[] = "ONEFILE_KIT";
+// Where `cmake --install` puts the kit, relative to the installed prefix.
+inline constexpr char kit_install_folder[] = "lib/onefile/kit";
 
 struct Kit {
     std::filesystem::path dir;
@@ -31,7 +33,8 @@ struct Kit {
 };
 
 // The kit folder: option (--kit) if given, else $ONEFILE_KIT, else
-// <folder of this executable>/../kit.
+// <folder of this executable>/../lib/onefile/kit when that exists (an
+// installed prefix), else <folder of this executable>/../kit (build/dist).
 bool locate_kit(const std::string& option, std::filesystem::path& dir, std::string& error);
 
 // Reads the kit; error names the first missing or malformed piece.

@@ -1,9 +1,11 @@
 // onefile-build: application folder in, launcher executable out.
 //
-//   options -> kit -> texts -> icon -> payload block (packed, or given)
+//   options -> kit -> texts -> icon -> payload block (packed, or given;
+//   signed builds pack a staging copy whose PE files are signed)
 //   -> work folder: payload.s, constants.s, resources.rc and their inputs
-//   -> assemble, compile the resources, link -> OUT.exe
+//   -> assemble, compile the resources, link (-> sign) -> OUT.exe
 //
+// --list, --extract and --verify read a built exe instead (exe_inspection.h).
 // Any failure prints one line "onefile-build: error: ..." and exits with 2.
 #include <cstdio>
 #include <filesystem>
@@ -12,8 +14,11 @@
 #include <vector>
 
 #include "image/build_options.h"
+#include "image/exe_inspection.h"
+#include "image/code_signing.h"
 #include "image/file_io.h"
 #include "image/icon_file.h"
+#include "image/icon_source.h"
 #include "image/image_objects.h"
 #include "image/kit_files.h"
 #include "image/packer.h"
@@ -35,6 +40,7 @@ namespace {
 
 constexpr int exit_failure_code = 2;
 constexpr char linked_image_file[] = "image.exe";
+constexpr char signed_app_folder[] = "signed-app";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "onefile-build: error: %s\n", message.c_str());
@@ -59,16 +65,32 @@ bool make_work_folder(fs::path& folder, std::string& error) {
     return false;
 }
 
-// The icon goes into the payload too. One inside the application folder is
-// already there; one from elsewhere is added at the top level by its name.
-bool icon_payload_entry(const fs::path& app_dir, const fs::path& icon, std::vector<ExtraFile>& extra,
-                        std::string& error) {
+// The packed icon entry is the six-image icon the resources use. An icon file
+// inside the application folder that already holds exactly those images is
+// packed where it lies; otherwise the six-image icon goes in at the top level,
+// named after the given file with ".ico", never in place of a file of the
+// folder.
+bool icon_payload_entry(const fs::path& app_dir, const fs::path& icon, const fs::path& icon_file,
+                        const IconImages& images, std::vector<ExtraFile>& extra, std::string& error) {
     std::error_code code;
     const fs::path relative = fs::weakly_canonical(icon, code).lexically_relative(fs::weakly_canonical(app_dir, code));
-    if (!code && !relative.empty() && *relative.begin() != ".." && relative.is_relative()) return true;
+    std::vector<unsigned char> bytes;
+    IconImages lying;
+    std::string ignored;
+    if (!code && !relative.empty() && *relative.begin() != ".." && relative.is_relative() &&
+        read_file(icon, bytes, ignored) && parse_icon_file(bytes, lying, ignored) &&
+        icon_file_bytes(lying) == icon_file_bytes(images)) {
+        return true;
+    }
+    const std::string name = icon.stem().string() + ".ico";
+    if (fs::exists(app_dir / name, code)) {
+        error = "the six-image icon made from '" + icon.string() + "' would be packed as '" + name +
+                "', which the application folder already holds; give an icon from elsewhere";
+        return false;
+    }
     ExtraFile file;
-    file.source = icon;
-    if (!utf8_to_utf16(icon.filename().string(), file.name)) {
+    file.source = icon_file;
+    if (!utf8_to_utf16(name, file.name)) {
         error = "icon file name '" + icon.filename().string() + "' is not valid UTF-8";
         return false;
     }
@@ -76,14 +98,20 @@ bool icon_payload_entry(const fs::path& app_dir, const fs::path& icon, std::vect
     return true;
 }
 
-bool make_block(const BuildOptions& options, const fs::path& icon, std::vector<unsigned char>& block,
+// signer is null for an unsigned build.
+bool make_block(const BuildOptions& options, const Signer* signer, const fs::path& work, const fs::path& icon,
+                const fs::path& icon_file, const IconImages& images, std::vector<unsigned char>& block,
                 std::string& error) {
     if (!options.payload_block.empty()) return read_file(options.payload_block, block, error);
     PackRequest request;
     request.app_dir = options.app_dir;
     request.app_library = options.app_library;
     request.level = options.level;
-    if (!icon_payload_entry(request.app_dir, icon, request.extra_files, error)) return false;
+    if (!icon_payload_entry(request.app_dir, icon, icon_file, images, request.extra_files, error)) return false;
+    if (signer != nullptr) {
+        request.app_dir = work / signed_app_folder;
+        if (!stage_signed_copy(*signer, options.app_dir, request.app_dir, work, error)) return false;
+    }
     PackResult result;
     if (!pack_app_folder(request, result, error)) return false;
     block = std::move(result.block);
@@ -112,20 +140,27 @@ bool place_output(const fs::path& linked, const fs::path& output, std::string& e
     return read_file(linked, image, error) && write_file(output, image, error);
 }
 
-bool build_in(const fs::path& work, const BuildOptions& options, const Kit& kit, std::string& error) {
+bool build_in(const fs::path& work, const BuildOptions& options, Kit kit, const Signer* signer, std::string& error) {
     BuildTexts texts;
     if (!make_build_texts(options.company, options.product, options.version, texts, error)) return false;
     const fs::path icon = options.icon.empty() ? kit.default_icon : fs::path(options.icon);
     IconImages images;
-    if (!read_icon_file(icon, images, error)) return false;
+    if (!read_icon_source(icon, images, error)) return false;
+    const fs::path icon_file = work / "packed_icon.ico";
     std::vector<unsigned char> block;
-    if (!make_block(options, icon, block, error)) return false;
+    if (!write_file(icon_file, icon_file_bytes(images), error) ||
+        !make_block(options, signer, work, icon, icon_file, images, block, error)) {
+        return false;
+    }
+    if (options.console && !use_console_subsystem(kit.link_flags, error)) return false;
     if (!write_sources(work, block, texts, images, error)) return false;
     for (const auto& command : image_commands(kit, linked_image_file)) {
         if (!run_tool(command, work, options.verbose, error)) return false;
     }
+    const fs::path image = work / linked_image_file;
+    if (signer != nullptr && !sign_file(*signer, image, "the executable", work, error)) return false;
     if (!options.save_payload_block.empty() && !write_file(options.save_payload_block, block, error)) return false;
-    return place_output(work / linked_image_file, options.output, error);
+    return place_output(image, options.output, error);
 }
 
 bool check_output_folder(const fs::path& output, std::string& error) {
@@ -153,13 +188,20 @@ int main(int argc, char** argv) {
         std::fputs(build_help_text().c_str(), stdout);
         return 0;
     }
+    if (!options.list.empty()) return list_exe(options.list, stdout, error) ? 0 : fail(error);
+    if (!options.extract.empty())
+        return extract_exe(options.extract, options.extract_to, stdout, error) ? 0 : fail(error);
+    if (!options.verify.empty()) return verify_exe(options.verify, stdout, error) ? 0 : fail(error);
     if (!check_output_folder(options.output, error)) return fail(error);
+    Signer signer;
+    const bool signing = signing_requested(options.signing);
+    if (signing && !prepare_signer(options.signing, options.verbose, signer, error)) return fail(error);
     fs::path kit_dir;
     Kit kit;
     if (!locate_kit(options.kit, kit_dir, error) || !load_kit(kit_dir, kit, error)) return fail(error);
     fs::path work;
     if (!make_work_folder(work, error)) return fail(error);
-    const bool built = build_in(work, options, kit, error);
+    const bool built = build_in(work, options, kit, signing ? &signer : nullptr, error);
     std::error_code ignored;
     fs::remove_all(work, ignored);
     return built ? 0 : fail(error);

@@ -19,3 +19,10 @@ bool check_application_library(const std::filesystem::path& path, std::string& e
 
 // True for a readable file that passes the check (for picking the default).
 bool exports_run_code(const std::filesystem::path& path);
+
+// How the signing step sees a file: anything with the MZ and PE signatures is
+// a PE file, and one whose certificate table is not empty already carries a
+// signature (its maker's, which is kept). header holds at least the file's
+// first bytes up to the end of its optional header.
+enum class PeSignature { not_pe, unsigned_pe, signed_pe };
+PeSignature pe_signature_state(const std::vector<unsigned char>& header);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/file_io.h"
 #include "image/image_objects.h"
 #include "image/kit_files.h"
 
@@ -44,8 +45,9 @@ std::wstring quoted_argument(const std::wstring& arg) {
     return out;
 }
 
-bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem::path& folder, int& status,
-                    std::string& error) {
+// output_file, when given, receives the tool's standard output and error.
+bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem::path& folder,
+                    const std::filesystem::path* output_file, int& status, std::string& error) {
     std::wstring line;
     for (const auto& arg : argv) {
         if (!line.empty()) line += L' ';
@@ -53,10 +55,29 @@ bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem:
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    HANDLE output = INVALID_HANDLE_VALUE;
+    if (output_file != nullptr) {
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE /* bInheritHandle */};
+        output = CreateFileW(output_file->wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (output == INVALID_HANDLE_VALUE) {
+            error =
+                "cannot create '" + output_file->string() + "' (Windows error " + std::to_string(GetLastError()) + ")";
+            return false;
+        }
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE /* bInheritHandles */, 0, nullptr,
-                        folder.wstring().c_str(), &startup, &process)) {
-        error = "cannot start '" + argv[0] + "' (Windows error " + std::to_string(GetLastError()) + ")";
+    const BOOL started =
+        CreateProcessW(nullptr, line.data(), nullptr, nullptr, output_file != nullptr /* bInheritHandles */, 0, nullptr,
+                       folder.wstring().c_str(), &startup, &process);
+    const DWORD start_error = GetLastError();
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    if (!started) {
+        error = "cannot start '" + argv[0] + "' (Windows error " + std::to_string(start_error) + ")";
         return false;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -70,10 +91,16 @@ bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem:
 
 #else
 
+bool redirect_output(const std::filesystem::path& file) {
+    const int output = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return output >= 0 && dup2(output, STDOUT_FILENO) >= 0 && dup2(output, STDERR_FILENO) >= 0;
+}
+
 // The child reports a failed exec through a close-on-exec pipe, so "could not
-// start" is told apart from a tool that ran and failed.
-bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem::path& folder, int& status,
-                    std::string& error) {
+// start" is told apart from a tool that ran and failed. output_file, when
+// given, receives the tool's standard output and error.
+bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem::path& folder,
+                    const std::filesystem::path* output_file, int& status, std::string& error) {
     std::vector<char*> vector;
     for (const auto& arg : argv) vector.push_back(const_cast<char*>(arg.c_str()));
     vector.push_back(nullptr);
@@ -92,7 +119,9 @@ bool start_and_wait(const std::vector<std::string>& argv, const std::filesystem:
     if (child == 0) {
         close(report[0]);
         int failure = 0;
-        if (chdir(folder.c_str()) != 0) {
+        if (output_file != nullptr && !redirect_output(*output_file)) {
+            failure = errno;
+        } else if (chdir(folder.c_str()) != 0) {
             failure = errno;
         } else {
             execvp(vector[0], vector.data());
@@ -132,11 +161,22 @@ bool run_tool(const std::vector<std::string>& argv, const std::filesystem::path&
               std::string& error) {
     if (verbose) std::fprintf(stderr, "onefile-build: running %s\n", command_text(argv).c_str());
     int status = 0;
-    if (!start_and_wait(argv, folder, status, error)) return false;
+    if (!start_and_wait(argv, folder, nullptr, status, error)) return false;
     if (status != 0) {
         error = "'" + argv[0] + "' failed with exit code " + std::to_string(status) + ": " + command_text(argv);
         return false;
     }
+    return true;
+}
+
+bool run_tool_collecting(const std::vector<std::string>& argv, const std::filesystem::path& folder, bool verbose,
+                         int& status, std::string& output, std::string& error) {
+    if (verbose) std::fprintf(stderr, "onefile-build: running %s\n", command_text(argv).c_str());
+    const std::filesystem::path output_file = folder / tool_output_file;
+    if (!start_and_wait(argv, folder, &output_file, status, error)) return false;
+    std::vector<unsigned char> bytes;
+    if (!read_file(output_file, bytes, error)) return false;
+    output.assign(bytes.begin(), bytes.end());
     return true;
 }
 
@@ -159,4 +199,16 @@ std::vector<std::vector<std::string>> image_commands(const Kit& kit, const std::
     link.push_back("-Wl,--end-group");
     commands.push_back(link);
     return commands;
+}
+
+bool use_console_subsystem(std::vector<std::string>& link_flags, std::string& error) {
+    const std::string gui_flag = "-Wl,--subsystem,windows:";
+    for (auto& flag : link_flags) {
+        if (flag.rfind(gui_flag, 0) == 0) {
+            flag = "-Wl,--subsystem,console:" + flag.substr(gui_flag.size());
+            return true;
+        }
+    }
+    error = "the kit's link flags set no GUI subsystem (" + gui_flag + "...) to change";
+    return false;
 }

@@ -12,6 +12,8 @@
 //   PROBE_SLEEP_MS       milliseconds to sleep before returning
 //   PROBE_IGNORE_CTRL_C  swallow console control events
 //   PROBE_EXIT_CODE      the value run_code returns (decimal or 0x hex, 32 bits)
+//   PROBE_PRINT          text written (as UTF-8, with a newline) to standard
+//                        output, and with " on stderr" to standard error
 //   PROBE_START          a program to start once the report is written, with
 //                        this environment less PROBE_START and with
 //                        PROBE_REPORT set to PROBE_START_REPORT; "self" is the
@@ -158,6 +160,13 @@ std::uint64_t committed_private_bytes() {
     return total;
 }
 
+void print_to(DWORD which, const std::wstring& text) {
+    std::string bytes;
+    for (wchar_t unit : text) bytes += static_cast<char>(unit < 0x80 ? unit : '?');
+    DWORD written = 0;
+    WriteFile(GetStdHandle(which), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wchar_t* library_path) {
@@ -183,6 +192,11 @@ extern "C" __declspec(dllexport) int run_code(int argc, wchar_t** argv, const wc
 
     const std::wstring report_path = variable_or_empty(L"PROBE_REPORT");
     if (!report_path.empty()) write_report(report_path, report);
+    const std::wstring print = variable_or_empty(L"PROBE_PRINT");
+    if (!print.empty()) {
+        print_to(STD_OUTPUT_HANDLE, print + L"\n");
+        print_to(STD_ERROR_HANDLE, print + L" on stderr\n");
+    }
     const std::wstring program = variable_or_empty(L"PROBE_START");
     if (!program.empty()) return static_cast<int>(start_and_wait(program));
     set_named_event(variable_or_empty(L"PROBE_READY_EVENT"));

@@ -8,7 +8,7 @@
 #include "image/packer.h"
 #include "image/payload_block.h"
 #include "format/payload_layout.h"
-#include "support/image_contract.h"
+#include "image/image_contract.h"
 #include "support/test_files.h"
 
 namespace fs = std::filesystem;

@@ -57,8 +57,10 @@ TEST(BuildOptions, HelpWinsOverEverythingElse) {
         EXPECT_TRUE(p.ok && p.options.help) << arguments[0];
     }
     const std::string help = build_help_text();
-    for (const char* option : {"--app-dir", "--output", "--app-library", "--icon", "--company", "--product",
-                               "--version", "--level", "--payload-block", "--kit", "--save-payload-block"}) {
+    for (const char* option :
+         {"--app-dir", "--output", "--app-library", "--icon", "--company", "--product", "--version", "--level",
+          "--payload-block", "--kit", "--save-payload-block", "--sign-cert", "--sign-key", "--sign-pkcs12",
+          "--sign-password-file", "--sign-timestamp", "--sign-ca", "SOURCE_DATE_EPOCH"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
 }
@@ -81,6 +83,13 @@ TEST(BuildOptions, MistakesGetOneClearMessage) {
         {{"--app-dir", "a", "--output", "o", "--level", "x"}, "--level must be"},
         {{"--app-dir", "a", "--output", "o", "--level="}, "--level must be"},
         {{"--app-dir", "a", "--output", "o", "--verbose=yes"}, "unknown option '--verbose'"},
+        {{"--app-dir", "a", "--output", "o", "--sign-cert", "c"}, "--sign-cert and --sign-key go together"},
+        {{"--app-dir", "a", "--output", "o", "--sign-key", "k"}, "--sign-cert and --sign-key go together"},
+        {{"--app-dir", "a", "--output", "o", "--sign-cert", "c", "--sign-key", "k", "--sign-pkcs12", "p"},
+         "give it instead of --sign-cert and --sign-key"},
+        {{"--app-dir", "a", "--output", "o", "--sign-password-file", "f"}, "need --sign-cert and --sign-key or"},
+        {{"--app-dir", "a", "--output", "o", "--sign-ca", "c"}, "need --sign-cert and --sign-key or"},
+        {{"--payload-block", "b", "--output", "o", "--sign-pkcs12", "p"}, "--payload-block cannot be signed"},
     };
     for (const auto& c : cases) {
         Parsed p = parse(c.arguments);

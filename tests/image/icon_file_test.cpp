@@ -4,7 +4,8 @@
 #include <cstring>
 
 #include "image/icon_file.h"
-#include "support/image_contract.h"
+#include "image/icon_source.h"
+#include "image/image_contract.h"
 #include "support/test_files.h"
 
 namespace {
@@ -148,15 +149,16 @@ TEST(IconFile, ImageLyingPastTheEndIsRefused) {
     EXPECT_NE(parse_error(bytes).find("truncated"), std::string::npos);
 }
 
-TEST(IconFile, ReadIconFileNamesTheFile) {
+TEST(IconFile, ReadIconSourceNamesTheFile) {
     IconImages images;
     std::string error;
-    EXPECT_FALSE(read_icon_file("/nonexistent/x.ico", images, error));
+    EXPECT_FALSE(read_icon_source("/nonexistent/x.ico", images, error));
     EXPECT_NE(error.find("cannot read '/nonexistent/x.ico'"), std::string::npos) << error;
     ScratchFolder scratch;
-    write_bytes(scratch.path / "five.ico", make_icon({png_header(16, 16)}));
-    EXPECT_FALSE(read_icon_file(scratch.path / "five.ico", images, error));
-    EXPECT_NE(error.find("five.ico' holds 1 image;"), std::string::npos) << error;
+    write_bytes(scratch.path / "one.ico", make_icon({png_header(16, 16)}));
+    EXPECT_FALSE(read_icon_source(scratch.path / "one.ico", images, error));
+    EXPECT_NE(error.find("icon '" + (scratch.path / "one.ico").string() + "' image 1 is damaged"), std::string::npos)
+        << error;
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <functional>
 
-#include "support/image_contract.h"
-#include "support/pe_reader.h"
+#include "image/image_contract.h"
+#include "image/pe_reader.h"
 #include "support/test_files.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +90,19 @@ TEST(ImageContract, EachBrokenRuleIsReported) {
         {"byte appended", [](Exe& e) { e.push_back(0); }, "1 bytes follow the last section"},
         {"time stamp", [](Exe& e) { put_u32(e, optional_header(e) - 16, 0x5F000000); }, "has a time stamp"},
         {"console subsystem", [](Exe& e) { put_u16(e, optional_header(e) + 68, 3); }, "subsystem is 3, not GUI"},
+        {"certificate table inside the file",
+         [](Exe& e) {
+             put_u32(e, optional_header(e) + 112 + 8 * 4, 0x400);
+             put_u32(e, optional_header(e) + 112 + 8 * 4 + 4, 16);
+         },
+         "the certificate table does not follow the last section up to the end of the file"},
+        {"certificate table short of the end",
+         [](Exe& e) {
+             put_u32(e, optional_header(e) + 112 + 8 * 4, static_cast<std::uint32_t>(e.size()));
+             put_u32(e, optional_header(e) + 112 + 8 * 4 + 4, 16);
+             e.resize(e.size() + 24);
+         },
+         "the certificate table does not follow the last section up to the end of the file"},
         {"OS version 5.1",
          [](Exe& e) {
              put_u16(e, optional_header(e) + 40, 5);
@@ -163,6 +176,16 @@ TEST(ImageContract, ExpectedTextsMustMatch) {
     for (const auto& f : failures) text += f + "\n";
     EXPECT_NE(text.find("CompanyName is 'Vellmore Limited'"), std::string::npos) << text;
     EXPECT_NE(text.find("LegalCopyright does not name the company"), std::string::npos) << text;
+}
+
+// A console launcher keeps every setting but the subsystem; the check is told
+// which one to expect.
+TEST(ImageContract, SubsystemIsTheExpectedOne) {
+    ContractExpectations console = built().expected;
+    console.subsystem = subsystem_console;
+    const auto failures = check_image_contract(built().exe, console);
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0], "subsystem is 2, not console");
 }
 
 TEST(ImageContract, DamagedFilesGiveErrorsNotCrashes) {

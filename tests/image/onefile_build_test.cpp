@@ -5,8 +5,9 @@
 #include <stdlib.h>
 
 #include "image/icon_file.h"
-#include "support/image_contract.h"
-#include "support/pe_reader.h"
+#include "image/icon_source.h"
+#include "image/image_contract.h"
+#include "image/pe_reader.h"
 #include "support/test_files.h"
 
 namespace fs = std::filesystem;
@@ -44,13 +45,6 @@ std::string joined(const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& line : lines) text += line + "\n";
     return text;
-}
-
-void expect_refusal(const ProcessResult& result, const std::string& message) {
-    EXPECT_EQ(result.exit_code, 2) << result.output;
-    EXPECT_EQ(result.output.rfind("onefile-build: error: ", 0), 0u) << result.output;
-    EXPECT_NE(result.output.find(message), std::string::npos) << "'" << result.output << "' lacks '" << message << "'";
-    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
 }
 
 TEST(OnefileBuild, ImageKeepsTheContract) {
@@ -138,6 +132,40 @@ TEST(OnefileBuild, IconFromElsewhereIsPackedAtTheTopLevelByItsName) {
     EXPECT_EQ(entries[1].data, read_bytes(icon));
 }
 
+// Any icon becomes the six-image icon, which the resources and the payload
+// both carry under the icon's name with ".ico"; a PNG inside the folder
+// stays packed as it is beside it. A made icon never replaces a file of the
+// folder.
+TEST(OnefileBuild, AnyIconBecomesTheSixImageIconOfResourcesAndPayload) {
+    Build build;
+    IconImages images;
+    std::string error;
+    ASSERT_TRUE(make_icon_images(read_bytes(default_icon()), images, error)) << error;
+    write_bytes(build.scratch.path / "logo.png", images[5].png);
+    write_bytes(build.app / "inside.png", images[4].png);
+    for (const fs::path& png : {build.scratch.path / "logo.png", build.app / "inside.png"}) {
+        SCOPED_TRACE(png.string());
+        ASSERT_EQ(build.run({"--icon", png.string()}).exit_code, 0);
+        IconImages made;
+        ASSERT_TRUE(make_icon_images(read_bytes(png), made, error)) << error;
+        ContractExpectations expected = default_expectations(read_bytes(build.block), default_icon());
+        expected.icon_file = icon_file_bytes(made);
+        EXPECT_EQ(joined(check_image_contract(read_bytes(build.output), expected)), "");
+        std::vector<ArchiveEntry> entries;
+        ASSERT_TRUE(unpack_block(read_bytes(build.block), entries, error)) << error;
+        const std::u16string name = png.stem().u16string() + u".ico";
+        const auto packed = std::find_if(entries.begin(), entries.end(), [&](const auto& e) { return e.name == name; });
+        ASSERT_NE(packed, entries.end());
+        EXPECT_EQ(packed->data, expected.icon_file);
+    }
+    std::vector<unsigned char> one_image = read_bytes(default_icon());
+    one_image[4] = 1;  // the directory now lists only the 16-pixel image
+    write_bytes(build.app / "small.ico", one_image);
+    expect_refusal(build.run({"--icon", (build.app / "small.ico").string()}),
+                   "the six-image icon made from '" + (build.app / "small.ico").string() +
+                       "' would be packed as 'small.ico', which the application folder already holds");
+}
+
 TEST(OnefileBuild, DefaultIconIsPackedAsAppIco) {
     Build build;
     ASSERT_EQ(build.run().exit_code, 0);
@@ -176,22 +204,24 @@ TEST(OnefileBuild, PayloadBlockIsLinkedAsItIs) {
 
 TEST(OnefileBuild, MistakesEndWithOneLineAndNoOutput) {
     Build build;
-    const fs::path five_icon = build.scratch.path / "five.ico";
+    const fs::path cut_icon = build.scratch.path / "cut.ico";
     {
         auto bytes = read_bytes(default_icon());
-        bytes[4] = 5;  // the directory claims five images
-        write_bytes(five_icon, bytes);
+        bytes.resize(bytes.size() - 1);  // the last image lies past the end
+        write_bytes(cut_icon, bytes);
     }
     write_text(build.scratch.path / "not-an-icon.ico", "hello");
+    write_bytes(build.scratch.path / "damaged.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13});
     struct Case {
         const char* what;
         std::vector<std::string> extra;
         const char* message;
     } const cases[] = {
-        {"icon with five images",
-         {"--icon", five_icon.string()},
-         "five.ico' holds 5 images; it must hold six PNG images"},
-        {"icon that is no icon", {"--icon", (build.scratch.path / "not-an-icon.ico").string()}, "is not an icon file"},
+        {"icon cut short", {"--icon", cut_icon.string()}, "cut.ico' is a truncated icon file (image 6 lies past"},
+        {"icon that is no icon",
+         {"--icon", (build.scratch.path / "not-an-icon.ico").string()},
+         "is neither an icon file nor a PNG image"},
+        {"damaged PNG", {"--icon", (build.scratch.path / "damaged.png").string()}, "damaged.png' is damaged"},
         {"missing icon", {"--icon", (build.scratch.path / "none.ico").string()}, "cannot read"},
         {"bad version", {"--version", "1.x"}, "--version must be"},
         {"empty product", {"--product", ""}, "--product must not be empty"},
@@ -251,6 +281,17 @@ TEST(OnefileBuild, KitIsFoundByOptionEnvironmentOrBesideTheProgram) {
         run_process({(scratch.path / "dist" / "bin" / "onefile-build").string(), "--app-dir", app, "--output", out});
     EXPECT_EQ(result.exit_code, 0) << result.output;
 
+    // An installed prefix keeps the kit in lib/onefile/kit, which wins over
+    // a (here incomplete) kit folder beside bin.
+    fs::create_directories(scratch.path / "prefix" / "bin");
+    fs::create_directories(scratch.path / "prefix" / "lib" / "onefile");
+    fs::copy_file(build_program(), scratch.path / "prefix" / "bin" / "onefile-build");
+    fs::copy(stub_kit(), scratch.path / "prefix" / "lib" / "onefile" / "kit");
+    fs::copy(scratch.path / "partial-kit", scratch.path / "prefix" / "kit");
+    result =
+        run_process({(scratch.path / "prefix" / "bin" / "onefile-build").string(), "--app-dir", app, "--output", out});
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+
     // ONEFILE_KIT wins over the folder beside the program.
     setenv("ONEFILE_KIT", (scratch.path / "partial-kit").c_str(), 1);
     result =
@@ -286,8 +327,9 @@ TEST(OnefileBuild, HelpDocumentsTheInterface) {
     const ProcessResult result = run_process({build_program(), "--help"});
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_NE(result.output.find("Usage: onefile-build --app-dir DIR --output OUT.exe"), std::string::npos);
-    for (const char* option : {"--app-library NAME", "--icon FILE.ico", "--company TEXT", "--product TEXT",
-                               "--version TEXT", "--level N", "--payload-block FILE"}) {
+    for (const char* option :
+         {"--app-library NAME", "--icon FILE", "--company TEXT", "--product TEXT", "--version TEXT", "--level N",
+          "--payload-block FILE", "--console", "--list X.exe", "--extract X.exe --to DIR", "--verify X.exe"}) {
         EXPECT_NE(result.output.find(option), std::string::npos) << option;
     }
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "image/pe_exports.h"
-#include "support/pe_reader.h"
+#include "image/pe_reader.h"
 #include "support/test_files.h"
 
 namespace {
@@ -70,6 +70,39 @@ TEST(PeExports, CheckApplicationLibraryNamesTheFile) {
     EXPECT_NE(error.find("plain_library.dll' does not export run_code"), std::string::npos) << error;
     EXPECT_FALSE(check_application_library(fixture("missing.dll"), error));
     EXPECT_NE(error.find("cannot read the application library"), std::string::npos) << error;
+}
+
+// Signed or not is the certificate table's size in either optional header
+// format; anything without both signatures is no PE file at all.
+TEST(PeExports, SignatureStateReadsTheCertificateTable) {
+    const std::vector<unsigned char> dll = read_bytes(fixture("app_library.dll"));
+    std::uint32_t pe = 0;
+    ASSERT_TRUE(read_u32(dll, 0x3C, pe));
+    const std::size_t optional = pe + 24;
+    const auto with = [&](std::size_t offset, std::uint32_t value, std::vector<unsigned char> image) {
+        for (int i = 0; i < 4; ++i) image[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+        return image;
+    };
+    // PE32's directory count sits four bytes earlier than PE32+'s.
+    std::vector<unsigned char> pe32 = with(optional + 92, 16, dll);
+    pe32[optional] = 0x0B;
+    pe32[optional + 1] = 0x01;
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> image;
+        PeSignature state;
+    } const cases[] = {
+        {"unsigned PE32+", dll, PeSignature::unsigned_pe},
+        {"signed PE32+", with(optional + 112 + 36, 0x500, dll), PeSignature::signed_pe},
+        {"unsigned PE32", pe32, PeSignature::unsigned_pe},
+        {"signed PE32", with(optional + 96 + 36, 0x500, pe32), PeSignature::signed_pe},
+        {"header cut before the directories",
+         std::vector<unsigned char>(dll.begin(), dll.begin() + static_cast<std::ptrdiff_t>(optional + 100)),
+         PeSignature::unsigned_pe},
+        {"empty file", {}, PeSignature::not_pe},
+        {"text", std::vector<unsigned char>(100, 'x'), PeSignature::not_pe},
+    };
+    for (const auto& c : cases) EXPECT_EQ(pe_signature_state(c.image), c.state) << c.what;
 }
 
 }  // namespace

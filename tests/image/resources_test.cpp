@@ -4,9 +4,9 @@
 
 #include "image/build_constants.h"
 #include "image/resources.h"
-#include "support/image_contract.h"
-#include "support/pe_reader.h"
-#include "support/version_info_reader.h"
+#include "image/image_contract.h"
+#include "image/pe_reader.h"
+#include "image/version_info_reader.h"
 
 namespace {
 

@@ -1,5 +1,9 @@
 #include "support/test_files.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,7 +60,7 @@ ProcessResult run_process(const std::vector<std::string>& argv) {
         std::vector<char*> vector;
         for (const auto& arg : argv) vector.push_back(const_cast<char*>(arg.c_str()));
         vector.push_back(nullptr);
-        execv(vector[0], vector.data());
+        execvp(vector[0], vector.data());
         _exit(127);
     }
     close(pipe_ends[1]);
@@ -69,6 +73,13 @@ ProcessResult run_process(const std::vector<std::string>& argv) {
     waitpid(child, &status, 0);
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+void expect_refusal(const ProcessResult& result, const std::string& message) {
+    EXPECT_EQ(result.exit_code, 2) << result.output;
+    EXPECT_EQ(result.output.rfind("onefile-build: error: ", 0), 0u) << result.output;
+    EXPECT_NE(result.output.find(message), std::string::npos) << "'" << result.output << "' lacks '" << message << "'";
+    EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
 }
 
 fs::path fixture(const std::string& name) {

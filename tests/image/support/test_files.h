@@ -24,8 +24,12 @@ struct ProcessResult {
     std::string output;  // standard output and standard error, interleaved
 };
 
-// Runs argv directly (no shell) and collects what it prints.
+// Runs argv directly (no shell; argv[0] looked up on PATH when it has no
+// slash) and collects what it prints.
 ProcessResult run_process(const std::vector<std::string>& argv);
+
+// Exit code 2 and exactly one line, "onefile-build: error: ..." holding message.
+void expect_refusal(const ProcessResult& result, const std::string& message);
 
 // The cross-compiled fixtures and the stand-in kit.
 std::filesystem::path fixture(const std::string& name);

@@ -3,6 +3,7 @@
 //
 //   onefile-image-check --exe OUT.exe --block BLOCK --icon FILE.ico
 //                       [--company TEXT] [--product TEXT] [--version TEXT]
+//                       [--subsystem gui|console]
 //
 // BLOCK is what the packer wrote for the same application folder. Exit
 // status 0 when every check holds, 1 when one fails, 2 for bad arguments.
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "image/build_constants.h"
-#include "support/image_contract.h"
+#include "image/image_contract.h"
 
 namespace {
 
@@ -36,24 +37,28 @@ int main(int argc, char** argv) {
     std::string company = build_constants::default_company;
     std::string product = build_constants::default_product;
     std::string version = build_constants::default_version;
+    std::string subsystem = "gui";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
-        std::string* target = name == "--exe"       ? &exe
-                              : name == "--block"   ? &block
-                              : name == "--icon"    ? &icon
-                              : name == "--company" ? &company
-                              : name == "--product" ? &product
-                              : name == "--version" ? &version
-                                                    : nullptr;
+        std::string* target = name == "--exe"         ? &exe
+                              : name == "--block"     ? &block
+                              : name == "--icon"      ? &icon
+                              : name == "--company"   ? &company
+                              : name == "--product"   ? &product
+                              : name == "--version"   ? &version
+                              : name == "--subsystem" ? &subsystem
+                                                      : nullptr;
         if (target == nullptr) return usage("unknown option '" + name + "'");
         *target = argv[i + 1];
     }
-    if (argc % 2 == 0 || exe.empty() || block.empty() || icon.empty()) {
+    if (argc % 2 == 0 || exe.empty() || block.empty() || icon.empty() ||
+        (subsystem != "gui" && subsystem != "console")) {
         return usage(
             "usage: onefile-image-check --exe OUT.exe --block BLOCK --icon FILE.ico [--company T] "
-            "[--product T] [--version T]");
+            "[--product T] [--version T] [--subsystem gui|console]");
     }
     ContractExpectations expected;
+    expected.subsystem = subsystem == "console" ? subsystem_console : subsystem_gui;
     std::string error;
     BuildTexts texts;
     if (!make_build_texts(company, product, version, texts, error)) return usage(error);

@@ -1,4 +1,4 @@
-#include "support/pe_reader.h"
+#include "image/pe_reader.h"
 
 namespace {
 
@@ -87,30 +87,43 @@ bool read_u64(const std::vector<unsigned char>& bytes, std::uint64_t offset, std
     return true;
 }
 
+bool find_coff_header(const std::vector<unsigned char>& bytes, std::uint64_t& coff) {
+    std::uint16_t mz = 0;
+    std::uint32_t pe = 0, signature = 0;
+    if (!read_u16(bytes, 0, mz) || mz != 0x5A4D || !read_u32(bytes, 0x3C, pe) || !read_u32(bytes, pe, signature) ||
+        signature != 0x4550) {
+        return false;
+    }
+    coff = pe + 4ull;
+    return true;
+}
+
 bool parse_pe(std::vector<unsigned char> bytes, PeImage& image, std::string& error) {
     image = PeImage{};
     image.bytes = std::move(bytes);
     const auto& b = image.bytes;
-    std::uint16_t mz = 0;
-    std::uint32_t pe = 0, signature = 0;
-    if (!read_u16(b, 0, mz) || mz != 0x5A4D || !read_u32(b, 0x3C, pe) || !read_u32(b, pe, signature) ||
-        signature != 0x4550) {
+    std::uint64_t coff = 0;
+    if (!find_coff_header(b, coff)) {
         error = "not a PE file";
         return false;
     }
-    const std::uint64_t coff = pe + 4ull;
     const std::uint64_t optional = coff + 20;
     std::uint16_t section_count = 0, optional_size = 0;
     std::uint32_t directory_count = 0;
     bool ok = read_u16(b, coff, image.machine) && read_u16(b, coff + 2, section_count) &&
               read_u32(b, coff + 4, image.time_date_stamp) && read_u32(b, coff + 8, image.symbol_table_offset) &&
               read_u32(b, coff + 12, image.symbol_count) && read_u16(b, coff + 16, optional_size) &&
-              read_u16(b, coff + 18, image.characteristics) && read_u16(b, optional, image.optional_magic);
-    if (!ok || image.optional_magic != 0x20B) {
+              read_u16(b, coff + 18, image.characteristics);
+    if (!ok) {
+        error = "truncated file header";
+        return false;
+    }
+    if (!read_u16(b, optional, image.optional_magic) || image.optional_magic != 0x20B) {
         error = "not a PE32+ image";
         return false;
     }
-    ok = read_u16(b, optional + 40, image.major_os_version) && read_u16(b, optional + 42, image.minor_os_version) &&
+    ok = read_u32(b, optional + 36, image.file_alignment) && read_u16(b, optional + 40, image.major_os_version) &&
+         read_u16(b, optional + 42, image.minor_os_version) &&
          read_u16(b, optional + 48, image.major_subsystem_version) &&
          read_u16(b, optional + 50, image.minor_subsystem_version) && read_u16(b, optional + 68, image.subsystem) &&
          read_u16(b, optional + 70, image.dll_characteristics) && read_u64(b, optional + 72, image.stack_reserve) &&

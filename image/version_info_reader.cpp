@@ -1,6 +1,6 @@
-#include "support/version_info_reader.h"
+#include "image/version_info_reader.h"
 
-#include "support/pe_reader.h"
+#include "image/pe_reader.h"
 
 namespace {
 

@@ -1,14 +1,17 @@
-#include "support/image_contract.h"
-
-#include <zstd.h>
+#include "image/image_contract.h"
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
 
-#include "support/pe_reader.h"
-#include "support/version_info_reader.h"
+#include "image/build_constants.h"
+#include "image/icon_file.h"
+#include "image/payload_archive_reader.h"
+#include "format/payload_layout.h"
+#include "image/pe_reader.h"
+#include "image/text_encoding.h"
+#include "image/version_info_reader.h"
 
 const char expected_manifest[] =
     R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
@@ -40,7 +43,6 @@ constexpr std::uint16_t file_relocs_stripped = 0x0001;
 constexpr std::uint16_t file_executable = 0x0002;
 constexpr std::uint16_t file_large_address_aware = 0x0020;
 constexpr std::uint16_t file_dll = 0x2000;
-constexpr std::uint16_t subsystem_gui = 2;
 // High-entropy VA, dynamic base, NX compatible, terminal-server aware.
 constexpr std::uint16_t expected_dll_characteristics = 0x0020 | 0x0040 | 0x0100 | 0x8000;
 constexpr std::uint64_t expected_stack_reserve = 0x968000;
@@ -67,6 +69,10 @@ std::string narrow(const std::u16string& text) {
 std::string upper(std::string text) {
     for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
+}
+
+const char* subsystem_name(std::uint16_t subsystem) {
+    return subsystem == subsystem_console ? "console" : subsystem == subsystem_gui ? "GUI" : "known";
 }
 
 void expect(std::vector<std::string>& failures, bool holds, const std::string& what) {
@@ -210,96 +216,160 @@ void check_icons(const std::vector<PeResource>& resources, const ContractExpecta
     }
 }
 
-}  // namespace
-
-bool icon_file_images(const std::vector<unsigned char>& icon_file, std::vector<std::vector<unsigned char>>& images) {
-    images.clear();
-    std::uint16_t count = 0;
-    if (!read_u16(icon_file, 4, count) || count != 6) return false;
-    for (std::uint16_t i = 0; i < count; ++i) {
-        std::uint32_t size = 0, offset = 0;
-        if (!read_u32(icon_file, 6 + 16 * i + 8, size) || !read_u32(icon_file, 6 + 16 * i + 12, offset) ||
-            offset > icon_file.size() || size > icon_file.size() - offset) {
-            return false;
-        }
-        images.emplace_back(icon_file.begin() + offset, icon_file.begin() + offset + size);
+bool same_images(const IconImages& a, const IconImages& b) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].png != b[i].png) return false;
     }
     return true;
+}
+
+bool is_read_only(const PeSection& section) {
+    return (section.characteristics & scn_mem_read) && !(section.characteristics & (scn_mem_write | scn_mem_execute));
+}
+
+// A block at offset whose PAYLOAD_SIZE, magic and trailer agree, within end.
+bool block_fits(const std::vector<unsigned char>& bytes, std::uint64_t offset, std::uint64_t end, std::uint64_t& size) {
+    std::uint64_t trailer = 0;
+    return std::memcmp(bytes.data() + offset, payload_layout::magic, payload_layout::magic_size) == 0 &&
+           read_u64(bytes, offset - 8, size) && size >= payload_layout::block_overhead && size <= end - offset &&
+           bytes[offset + size - 10] == 0 && bytes[offset + size - 9] == 0 &&
+           read_u64(bytes, offset + size - 8, trailer) && trailer == size - 8;
+}
+
+std::u16string version_string(const VersionBlock& table, const std::u16string& key) {
+    for (const auto& entry : table.children) {
+        if (entry.key == key) return text_value(entry);
+    }
+    return u"";
+}
+
+}  // namespace
+
+bool locate_payload_block(const PeImage& image, std::uint64_t& offset, std::uint64_t& size, std::string& error) {
+    const auto& bytes = image.bytes;
+    for (const auto& section : image.sections) {
+        if (!is_read_only(section)) continue;
+        const std::uint64_t begin = section.raw_offset;
+        const std::uint64_t end = std::min<std::uint64_t>(
+            bytes.size(), begin + std::min(section.raw_size, std::max(section.virtual_size, 1u)));
+        // PAYLOAD_SIZE and the block are eight-byte aligned.
+        for (std::uint64_t at = (begin + 8 + 7) / 8 * 8; at + payload_layout::block_overhead <= end; at += 8) {
+            if (block_fits(bytes, at, end, size)) {
+                offset = at;
+                return true;
+            }
+        }
+    }
+    error = "no payload block found: not a launcher made by onefile-build";
+    return false;
+}
+
+bool read_build_texts(const PeImage& image, std::u16string& company, std::u16string& product, std::u16string& version,
+                      std::string& error) {
+    std::vector<PeResource> resources;
+    if (!read_resources(image, resources, error)) return false;
+    const PeResource* resource = find_resource(resources, rt_version, 1);
+    VersionBlock root;
+    if (resource == nullptr || !parse_version_info(resource->data, root, error) || root.children.empty() ||
+        root.children[0].children.empty()) {
+        error = "no readable version resource";
+        return false;
+    }
+    const VersionBlock& table = root.children[0].children[0];
+    company = version_string(table, u"CompanyName");
+    product = version_string(table, u"ProductName");
+    version = version_string(table, u"ProductVersion");
+    return true;
+}
+
+bool expectations_from_image(const PeImage& image, ContractExpectations& expected, std::string& error) {
+    expected = ContractExpectations{};
+    std::uint64_t offset = 0, size = 0;
+    if (!locate_payload_block(image, offset, size, error)) return false;
+    expected.block.assign(image.bytes.begin() + offset, image.bytes.begin() + offset + size);
+    std::u16string company, product, version;
+    BuildTexts texts;
+    if (!read_build_texts(image, company, product, version, error) ||
+        !make_build_texts(utf16_to_utf8(company), utf16_to_utf8(product), utf16_to_utf8(version), texts, error)) {
+        error = "version resource: " + error;
+        return false;
+    }
+    expected.company = texts.company;
+    expected.product = texts.product;
+    expected.version = texts.version;
+    expected.version_parts = texts.version_parts;
+    expected.subsystem = image.subsystem == subsystem_console ? subsystem_console : subsystem_gui;
+    std::vector<PeResource> resources;
+    if (!read_resources(image, resources, error)) return false;
+    IconImages icons;
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        const PeResource* icon = find_resource(resources, rt_icon, static_cast<std::uint32_t>(i + 1));
+        if (icon == nullptr) {
+            error = "icon " + std::to_string(i + 1) + " is missing";
+            return false;
+        }
+        icons[i] = IconImage{icon_sizes[i], icon->data};
+    }
+    expected.icon_file = icon_file_bytes(icons);
+    return true;
+}
+
+bool icon_file_images(const std::vector<unsigned char>& icon_file, std::vector<std::vector<unsigned char>>& images) {
+    std::string ignored;
+    return icon_file_entries(icon_file, images, ignored) && images.size() == icon_sizes.size();
 }
 
 bool unpack_block(const std::vector<unsigned char>& block, std::vector<ArchiveEntry>& entries, std::string& error) {
     entries.clear();
-    std::uint64_t trailer = 0;
-    if (block.size() < 13 || std::memcmp(block.data(), "QZY", 3) != 0 || block[block.size() - 10] != 0 ||
-        block[block.size() - 9] != 0 || !read_u64(block, block.size() - 8, trailer) || trailer != block.size() - 8) {
-        error = "block does not have the magic and the trailer";
-        return false;
-    }
-    std::vector<unsigned char> archive;
-    ZSTD_DStream* stream = ZSTD_createDStream();
-    ZSTD_inBuffer input{block.data() + 3, block.size() - 13, 0};
-    std::vector<unsigned char> window(1 << 17);
-    std::size_t result = 1;
-    while (result != 0 && !ZSTD_isError(result)) {
-        ZSTD_outBuffer output{window.data(), window.size(), 0};
-        result = ZSTD_decompressStream(stream, &output, &input);
-        archive.insert(archive.end(), window.begin(), window.begin() + output.pos);
-        if (input.pos == input.size && output.pos == 0 && result != 0) break;
-    }
-    ZSTD_freeDStream(stream);
-    if (result != 0 || input.pos != input.size) {
-        error = "the frame does not decode to its end, or leaves bytes before the trailer";
-        return false;
-    }
-    std::uint64_t at = 0;
-    while (true) {
-        ArchiveEntry entry;
-        std::uint16_t unit = 0;
-        while (read_u16(archive, at, unit) && unit != 0) {
-            entry.name += static_cast<char16_t>(unit);
-            at += 2;
+    ArchiveReader reader;
+    if (!open_archive_reader(block.data(), block.size(), reader, error)) return false;
+    ArchiveEntryHeader header;
+    bool end = false;
+    bool ok = true;
+    while (ok && next_archive_entry(reader, header, end, error)) {
+        ArchiveEntry entry{header.name, {}};
+        // Grown as the bytes arrive: a damaged size must not reserve memory.
+        for (std::uint64_t left = header.size; ok && left > 0;) {
+            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, 1 << 20));
+            entry.data.resize(entry.data.size() + take);
+            ok = read_archive_bytes(reader, entry.data.data() + entry.data.size() - take, take, error);
+            left -= take;
         }
-        if (at + 2 > archive.size()) {
-            error = "archive ends inside a name";
-            return false;
-        }
-        at += 2;
-        if (entry.name.empty()) break;
-        std::uint64_t size = 0;
-        if (!read_u64(archive, at, size) || size > archive.size() - at - 8) {
-            error = "archive entry '" + narrow(entry.name) + "' runs past the end";
-            return false;
-        }
-        at += 8;
-        entry.data.assign(archive.begin() + at, archive.begin() + at + size);
-        at += size;
         entries.push_back(std::move(entry));
     }
-    if (at != archive.size()) {
-        error = "bytes follow the end marker";
-        return false;
-    }
-    return true;
+    ok = ok && end && finish_archive(reader, error);
+    close_archive_reader(reader);
+    return ok;
 }
 
+// A signature's certificate table is the one thing allowed after the last
+// section: it is not loaded, and it must reach exactly to the end of the file.
 void check_file_end(const PeImage& image, std::vector<std::string>& failures) {
     std::uint64_t end = 0;
     for (const auto& s : image.sections) end = std::max<std::uint64_t>(end, std::uint64_t{s.raw_offset} + s.raw_size);
-    expect(failures, end == image.bytes.size(),
-           std::to_string(image.bytes.size() - std::min<std::uint64_t>(end, image.bytes.size())) +
-               " bytes follow the last section");
+    const PeDirectory certificates =
+        image.directories.size() > directory_security ? image.directories[directory_security] : PeDirectory{};
+    if (certificates.size != 0) {
+        expect(failures,
+               certificates.rva >= end && certificates.rva - end < 8 &&
+                   std::uint64_t{certificates.rva} + certificates.size == image.bytes.size(),
+               "the certificate table does not follow the last section up to the end of the file");
+    } else {
+        expect(failures, end == image.bytes.size(),
+               std::to_string(image.bytes.size() - std::min<std::uint64_t>(end, image.bytes.size())) +
+                   " bytes follow the last section");
+    }
     expect(failures, image.symbol_table_offset == 0 && image.symbol_count == 0, "the image carries a symbol table");
-    expect(failures, image.directories.size() <= directory_security || image.directories[directory_security].size == 0,
-           "the image carries a certificate table");
 }
 
-void check_image_settings(const PeImage& image, std::vector<std::string>& failures) {
+void check_image_settings(const PeImage& image, std::uint16_t subsystem, std::vector<std::string>& failures) {
     expect(failures, image.machine == machine_amd64, "machine is " + hex(image.machine) + ", not x86-64");
     expect(failures, (image.characteristics & file_executable) && !(image.characteristics & file_dll),
            "the image is not an executable");
     expect(failures, !(image.characteristics & file_relocs_stripped), "relocations are marked stripped");
     expect(failures, image.characteristics & file_large_address_aware, "the image is not large-address aware");
-    expect(failures, image.subsystem == subsystem_gui, "subsystem is " + std::to_string(image.subsystem) + ", not GUI");
+    expect(failures, image.subsystem == subsystem,
+           "subsystem is " + std::to_string(image.subsystem) + ", not " + subsystem_name(subsystem));
     expect(failures, image.major_os_version == 6 && image.minor_os_version == 0, "OS version is not 6.0");
     expect(failures, image.major_subsystem_version == 6 && image.minor_subsystem_version == 0,
            "subsystem version is not 6.0");
@@ -346,9 +416,7 @@ void check_payload_placement(const PeImage& image, const ContractExpectations& e
     const std::uint64_t loaded_end =
         std::uint64_t{section->raw_offset} + std::min(section->raw_size, section->virtual_size);
     expect(failures, offset + block.size() <= loaded_end, "the block runs past the loaded part of " + section->name);
-    const bool read_only =
-        (section->characteristics & scn_mem_read) && !(section->characteristics & (scn_mem_write | scn_mem_execute));
-    expect(failures, read_only, "the block lies in " + section->name + ", which is not read-only data");
+    expect(failures, is_read_only(*section), "the block lies in " + section->name + ", which is not read-only data");
     std::uint64_t payload_size = 0;
     expect(
         failures, offset >= 8 && read_u64(bytes, offset - 8, payload_size) && payload_size == block.size(),
@@ -401,16 +469,19 @@ std::vector<std::string> check_image_contract(const std::vector<unsigned char>& 
     std::string error;
     if (!parse_pe(exe, image, error)) return {"image: " + error};
     check_file_end(image, failures);
-    check_image_settings(image, failures);
+    check_image_settings(image, expected.subsystem, failures);
     check_payload_placement(image, expected, failures);
     check_resources(image, expected, failures);
     // The icon file travels in the payload too, with the same PNG bytes.
     std::vector<ArchiveEntry> entries;
+    IconImages wanted, packed;
     if (!unpack_block(expected.block, entries, error)) {
         failures.push_back("payload: " + error);
-    } else {
-        const bool icon_packed = std::any_of(entries.begin(), entries.end(),
-                                             [&](const ArchiveEntry& e) { return e.data == expected.icon_file; });
+    } else if (parse_icon_file(expected.icon_file, wanted, error)) {
+        const bool icon_packed = std::any_of(entries.begin(), entries.end(), [&](const ArchiveEntry& e) {
+            std::string ignored;
+            return parse_icon_file(e.data, packed, ignored) && same_images(packed, wanted);
+        });
         expect(failures, icon_packed, "the icon file is not in the payload");
     }
     return failures;

@@ -1,5 +1,6 @@
-// A small PE32+ reader for checking finished launcher images: headers,
-// sections, data directories, imported DLL names and the resource tree.
+// The PE32+ reader of the host tools and the tests: headers, sections, data
+// directories, imported DLL names and the resource tree of a file as it lies
+// on disk.
 // Every read is bounds-checked; a damaged file gives an error, not a crash.
 #pragma once
 
@@ -29,6 +30,7 @@ struct PeImage {
     std::uint32_t symbol_table_offset = 0;
     std::uint32_t symbol_count = 0;
     std::uint16_t optional_magic = 0;
+    std::uint32_t file_alignment = 0;
     std::uint16_t major_os_version = 0, minor_os_version = 0;
     std::uint16_t major_subsystem_version = 0, minor_subsystem_version = 0;
     std::uint16_t subsystem = 0;
@@ -45,6 +47,10 @@ inline constexpr std::size_t directory_import = 1;
 inline constexpr std::size_t directory_resource = 2;
 inline constexpr std::size_t directory_security = 4;
 inline constexpr std::size_t directory_base_relocation = 5;
+
+// The offset of the COFF header behind the MZ and PE signatures; false for a
+// file that is not a PE file.
+bool find_coff_header(const std::vector<unsigned char>& bytes, std::uint64_t& coff);
 
 bool parse_pe(std::vector<unsigned char> bytes, PeImage& image, std::string& error);
 
