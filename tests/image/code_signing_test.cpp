@@ -8,7 +8,7 @@
 #include <map>
 
 #include "image/pe_exports.h"
-#include "support/image_contract.h"
+#include "image/image_contract.h"
 #include "support/test_files.h"
 
 namespace fs = std::filesystem;
