@@ -23,8 +23,11 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "bench/bench_support.h"
+#include "format/command_line_quoting.h"
+#include "tests/support/pipe_reading.h"
 
 namespace {
 
@@ -39,23 +42,10 @@ std::uint64_t as_count(const FILETIME& time) {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-std::wstring quoted(const std::wstring& argument) {
-    // Our arguments are paths: no quotation marks and no trailing backslash.
-    return L"\"" + argument + L"\"";
-}
-
-std::string read_all(HANDLE pipe) {
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    return text;
-}
-
 // Starts program with arguments and waits for it. With capture, its standard
 // output goes into a pipe that is read to the end; otherwise it shares ours.
-Run run(const std::wstring& program, const std::wstring& arguments, bool capture) {
-    std::wstring line = quoted(program) + (arguments.empty() ? L"" : L" " + arguments);
+Run run(const std::wstring& program, const std::vector<std::wstring>& arguments, bool capture) {
+    std::wstring line = command_line_quoting::joined_command_line(program, arguments);
     HANDLE read_end = nullptr;
     HANDLE write_end = GetStdHandle(STD_OUTPUT_HANDLE);
     if (capture) {
@@ -82,7 +72,7 @@ Run run(const std::wstring& program, const std::wstring& arguments, bool capture
     }
     if (capture) {
         CloseHandle(write_end);
-        result.output = read_all(read_end);
+        result.output = test_support::read_until_closed(read_end);
         CloseHandle(read_end);
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -145,7 +135,7 @@ std::string number_text(double value) {
 std::string probe(const std::wstring& launcher, const std::wstring& report_path) {
     DeleteFileW(report_path.c_str());
     SetEnvironmentVariableW(L"ONEFILE_BENCH_REPORT", report_path.c_str());
-    const Run launched = run(launcher, L"", false);
+    const Run launched = run(launcher, {}, false);
     SetEnvironmentVariableW(L"ONEFILE_BENCH_REPORT", nullptr);
     std::string report = read_text_file(report_path);
     DeleteFileW(report_path.c_str());
@@ -170,22 +160,22 @@ void run_round(int round, const std::wstring& launcher, const std::wstring& tiny
     const std::wstring report = temp + L"\\onefile_bench_report_" + id + L".txt";
     std::string line = "round=" + std::to_string(round);
 
-    line += " launcher_seconds=" + number_text(run(launcher, L"", false).seconds);
-    line += " empty_seconds=" + number_text(run(tools + L"\\empty_program.exe", L"", false).seconds);
-    line += " empty_shell_seconds=" + number_text(run(tools + L"\\empty_shell_program.exe", L"", false).seconds);
+    line += " launcher_seconds=" + number_text(run(launcher, {}, false).seconds);
+    line += " empty_seconds=" + number_text(run(tools + L"\\empty_program.exe", {}, false).seconds);
+    line += " empty_shell_seconds=" + number_text(run(tools + L"\\empty_shell_program.exe", {}, false).seconds);
 
-    const Run decode = run(tools + L"\\decode_limit.exe", quoted(block), true);
+    const Run decode = run(tools + L"\\decode_limit.exe", {block}, true);
     line += " decode_seconds=" + field(decode.output, "decode_seconds");
     line += " decode_peak_working_set=" + field(decode.output, "peak_working_set");
     line += " archive_bytes=" + field(decode.output, "archive_bytes");
-    const Run write = run(tools + L"\\write_limit.exe", quoted(block) + L" " + quoted(target), true);
+    const Run write = run(tools + L"\\write_limit.exe", {block, target}, true);
     line += " write_seconds=" + field(write.output, "write_seconds");
     line += " files=" + field(write.output, "files");
-    const Run erase = run(tools + L"\\delete_limit.exe", quoted(target), true);
+    const Run erase = run(tools + L"\\delete_limit.exe", {target}, true);
     line += " delete_seconds=" + field(erase.output, "delete_seconds");
     // The same tree once more, deleted the launcher's way.
-    run(tools + L"\\write_limit.exe", quoted(block) + L" " + quoted(target), true);
-    const Run shell_erase = run(tools + L"\\shell_delete.exe", quoted(target), true);
+    run(tools + L"\\write_limit.exe", {block, target}, true);
+    const Run shell_erase = run(tools + L"\\shell_delete.exe", {target}, true);
     line += " shell_delete_seconds=" + field(shell_erase.output, "shell_delete_seconds");
 
     const std::string big = probe(launcher, report);

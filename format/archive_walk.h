@@ -4,21 +4,39 @@
 // code unit (two bytes) per read, the 8-byte size, the data in pieces of at
 // most the caller's buffer.
 //
-// read(destination, count) must deliver exactly count bytes or not return.
+// The host's reader of a built exe walks the same way. Units and sizes are
+// read in the machine's byte order, little-endian on every side that runs it.
+//
+// read(destination, count) delivers exactly count bytes. It either returns
+// nothing and does not return at all when it cannot (the launcher, the
+// fuzzer: their reader ends the process), or returns false when it cannot
+// (the host's reader, which reports why); the walk then stops at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "format/payload_layout.h"
 
 namespace payload_layout {
 
 enum class NameRead {
-    entry,       // a name, zero-terminated in the buffer
-    end_marker,  // the end of the archive
-    too_long,    // no terminator within name_buffer_units units
+    entry,        // a name, zero-terminated in the buffer
+    end_marker,   // the end of the archive
+    too_long,     // no terminator within name_buffer_units units
+    read_failed,  // read returned false (only a read that can return false)
 };
+
+template <typename Read>
+bool read_exactly(Read&& read, void* destination, std::size_t count) {
+    if constexpr (std::is_void_v<decltype(read(destination, count))>) {
+        read(destination, count);
+        return true;
+    } else {
+        return read(destination, count);
+    }
+}
 
 // Reads one name into name (name_buffer_units units). A name that would not
 // fit is refused before any of it is used.
@@ -27,28 +45,31 @@ NameRead read_entry_name(Read&& read, Unit* name) {
     for (std::size_t length = 0;; ++length) {
         if (length == name_buffer_units) return NameRead::too_long;
         std::uint16_t unit = 0;
-        read(&unit, sizeof unit);
+        if (!read_exactly(read, &unit, sizeof unit)) return NameRead::read_failed;
         name[length] = static_cast<Unit>(unit);
         if (unit == 0) return length == 0 ? NameRead::end_marker : NameRead::entry;
     }
 }
 
-inline std::uint64_t read_entry_size(auto&& read) {
-    std::uint64_t size = 0;
-    read(&size, sizeof size);
-    return size;
+// False when read returned false.
+template <typename Read>
+bool read_entry_size(Read&& read, std::uint64_t& size) {
+    size = 0;
+    return read_exactly(read, &size, sizeof size);
 }
 
 // Hands an entry's size bytes to put(buffer, count) in pieces of at most
-// buffer_size bytes, all through the one buffer.
+// buffer_size bytes, all through the one buffer. False when read returned
+// false.
 template <typename Read, typename Put>
-void stream_entry_data(Read&& read, std::uint64_t size, unsigned char* buffer, std::size_t buffer_size, Put&& put) {
+bool stream_entry_data(Read&& read, std::uint64_t size, unsigned char* buffer, std::size_t buffer_size, Put&& put) {
     for (std::uint64_t remaining = size; remaining > 0;) {
         std::size_t chunk = remaining < buffer_size ? static_cast<std::size_t>(remaining) : buffer_size;
-        read(buffer, chunk);
+        if (!read_exactly(read, buffer, chunk)) return false;
         put(buffer, chunk);
         remaining -= chunk;
     }
+    return true;
 }
 
 }  // namespace payload_layout

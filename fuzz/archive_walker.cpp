@@ -22,7 +22,8 @@ ArchiveWalk walk_payload_archive() {
     ArchiveWalk walk = {0, 0};
     while (PayloadReader::read_entry_name(entry_name)) {
         if (!payload_layout::entry_name_is_safe(entry_name)) report_unsafe_entry_name(entry_name);
-        const std::uint64_t size = payload_layout::read_entry_size(PayloadReader::read);
+        std::uint64_t size = 0;
+        payload_layout::read_entry_size(PayloadReader::read, size);
         payload_layout::stream_entry_data(PayloadReader::read, size, chunk, chunk_size,
                                           [](const unsigned char*, std::size_t) {});
         walk.data_bytes += size;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "format/archive_walk.h"
 #include "image/app_folder.h"
-#include "format/payload_layout.h"
 
 namespace {
 
@@ -89,31 +89,32 @@ bool open_archive_reader(const unsigned char* block, std::uint64_t block_size, A
 bool next_archive_entry(ArchiveReader& reader, ArchiveEntryHeader& entry, bool& end, std::string& error) {
     end = false;
     entry = ArchiveEntryHeader{};
-    while (true) {
-        unsigned char unit[2];
-        if (!read_or_fail(reader, unit, 2, "a name", error)) return false;
-        const char16_t value = static_cast<char16_t>(unit[0] | unit[1] << 8);
-        if (value == 0) break;
-        if (entry.name.size() == payload_layout::max_name_units) {
+    const char* inside = "a name";
+    auto read = [&](void* destination, std::size_t count) {
+        return read_or_fail(reader, static_cast<unsigned char*>(destination), count, inside, error);
+    };
+    char16_t name[payload_layout::name_buffer_units];
+    switch (payload_layout::read_entry_name(read, name)) {
+        case payload_layout::NameRead::read_failed:
+            return false;
+        case payload_layout::NameRead::too_long:
             error =
                 "an entry name is longer than " + std::to_string(payload_layout::max_name_units) + " UTF-16 code units";
             return false;
-        }
-        entry.name += value;
+        case payload_layout::NameRead::end_marker:
+            end = true;
+            return false;
+        case payload_layout::NameRead::entry:
+            break;
     }
-    if (entry.name.empty()) {
-        end = true;
-        return false;
-    }
+    entry.name = name;
     const std::string problem = entry_name_problem(entry.name);
     if (!problem.empty()) {
         error = "unsafe entry " + problem;
         return false;
     }
-    unsigned char size[8];
-    if (!read_or_fail(reader, size, 8, "an entry size", error)) return false;
-    entry.size = u64_le(size);
-    return true;
+    inside = "an entry size";
+    return payload_layout::read_entry_size(read, entry.size);
 }
 
 bool read_archive_bytes(ArchiveReader& reader, unsigned char* out, std::uint64_t count, std::string& error) {

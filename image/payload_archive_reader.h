@@ -1,5 +1,6 @@
 // Reading a payload block back on the host: the frame decoded as a stream and
-// the archive walked entry by entry, under the launcher's limits (window at
+// the archive walked entry by entry by the launcher's own walk
+// (format/archive_walk.h), under the launcher's limits (window at
 // most 2^27 bytes, names at most max_name_units, the packer's name rule), so
 // what this reader accepts the launcher unpacks. Memory stays bounded by the
 // decoder's window whatever the archive's size.

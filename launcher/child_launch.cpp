@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "format/command_line_quoting.h"
 #include "launcher/child_job.h"
 #include "launcher/cleanup.h"
 #include "launcher/folder_sweep.h"
@@ -11,70 +12,9 @@
 
 namespace {
 
-constexpr wchar_t quoting_triggers[] = L" \t\n\v\"";
-
-// Appends to a zero-terminated text whose length is known, so a long line is
-// built without measuring it again for every argument.
-struct LineWriter {
-    wchar_t* out;
-    std::size_t capacity;
-    std::size_t length;
-};
-
-bool put(LineWriter& line, wchar_t unit) {
-    // The unit and a new terminator must both fit.
-    if (line.capacity - line.length < 2) return false;
-    line.out[line.length++] = unit;
-    line.out[line.length] = 0;
-    return true;
-}
-
-bool put_backslashes(LineWriter& line, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        if (!put(line, L'\\')) return false;
-    }
-    return true;
-}
-
-bool is_quoting_trigger(wchar_t unit) {
-    for (const wchar_t* trigger = quoting_triggers; *trigger != 0; ++trigger) {
-        if (*trigger == unit) return true;
-    }
-    return false;
-}
-
-bool needs_quotes(const wchar_t* argument) {
-    // Written as nothing, an empty argument would vanish from the child's split.
-    if (*argument == 0) return true;
-    for (; *argument != 0; ++argument) {
-        if (is_quoting_trigger(*argument)) return true;
-    }
-    return false;
-}
-
-bool put_quoted(LineWriter& line, const wchar_t* argument) {
-    if (!put(line, L'"')) return false;
-    for (;;) {
-        std::size_t backslashes = 0;
-        while (*argument == L'\\') {
-            ++backslashes;
-            ++argument;
-        }
-        if (*argument == 0) return put_backslashes(line, 2 * backslashes) && put(line, L'"');
-        // Before a quotation mark the run is doubled and one more escapes the mark.
-        const std::size_t written = *argument == L'"' ? 2 * backslashes + 1 : backslashes;
-        if (!put_backslashes(line, written) || !put(line, *argument)) return false;
-        ++argument;
-    }
-}
-
-bool put_argument(LineWriter& line, const wchar_t* argument) {
-    if (needs_quotes(argument)) return put_quoted(line, argument);
-    for (; *argument != 0; ++argument) {
-        if (!put(line, *argument)) return false;
-    }
-    return true;
-}
+using command_line_quoting::append_argument;
+using command_line_quoting::append_unit;
+using LineBuffer = command_line_quoting::LineBuffer<wchar_t>;
 
 STARTUPINFOW startup_with_standard_handles() {
     STARTUPINFOW startup = {};
@@ -116,22 +56,17 @@ DWORD wait_for_exit_code(HANDLE process) {
 
 }  // namespace
 
-bool append_quoted_argument(wchar_t* out, std::size_t capacity, const wchar_t* argument) {
-    LineWriter line = {out, capacity, wide_length(out)};
-    return put_argument(line, argument);
-}
-
 wchar_t* build_child_command_line(RunState& state, int argument_count, wchar_t** argument_vector) {
     const wchar_t* image_path = launcher_module_path(state);
     // CreateProcessW takes at most 32,767 units with the terminator; some
     // systems cut a longer line silently instead of failing, and the child
     // would get a shortened last argument.
-    LineWriter line = {state.child_command_line, child_command_line_limit, 0};
+    LineBuffer line = {state.child_command_line, child_command_line_limit, 0};
     state.child_command_line[0] = 0;
     // Whatever the user typed as the program name never reaches the child.
-    if (!put_argument(line, image_path)) stop_at_limit("command line");
+    if (!append_argument(line, image_path)) stop_at_limit("command line");
     for (int index = 1; index < argument_count; ++index) {
-        if (!put(line, L' ') || !put_argument(line, argument_vector[index])) stop_at_limit("command line");
+        if (!append_unit(line, L' ') || !append_argument(line, argument_vector[index])) stop_at_limit("command line");
     }
     return state.child_command_line;
 }

@@ -91,7 +91,8 @@ void join_entry_path(RunState& state) {
 }
 
 void extract_entry(RunState& state) {
-    const std::uint64_t size = payload_layout::read_entry_size(PayloadReader::read);
+    std::uint64_t size = 0;
+    payload_layout::read_entry_size(PayloadReader::read, size);
     // A directory that cannot be made shows up as a file that cannot be opened.
     ensure_parent_directories(state.directories, state.current_file_path);
     HANDLE file = CreateFileW(state.current_file_path, GENERIC_WRITE, FILE_SHARE_WRITE,

@@ -109,6 +109,7 @@ bool read_entry_name(wchar_t* name) {
         case payload_layout::NameRead::too_long:
             report_message("Error, attached data holds an entry name that is too long.");
         case payload_layout::NameRead::end_marker:
+        case payload_layout::NameRead::read_failed:  // never: read ends the process instead
             return false;
         case payload_layout::NameRead::entry:
             break;

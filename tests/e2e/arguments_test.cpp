@@ -3,12 +3,10 @@
 // the launcher's own path as argument 0, and the original argument 0 in
 // ZORVEK_ORIGINAL_ARGV0.
 
-#include <windows.h>
-#include <shellapi.h>
-
 #include <gtest/gtest.h>
 
 #include "e2e_launchers.h"
+#include "tests/support/shell_split.h"
 
 namespace {
 
@@ -17,14 +15,6 @@ struct ArgumentCase {
     std::vector<std::wstring> arguments;
 };
 
-std::vector<std::wstring> split_as_windows_does(const std::wstring& line) {
-    int count = 0;
-    wchar_t** parts = CommandLineToArgvW(line.c_str(), &count);
-    std::vector<std::wstring> out(parts, parts + count);
-    LocalFree(parts);
-    return out;
-}
-
 class Arguments : public ::testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(Arguments, ReachTheApplicationUnchanged) {
@@ -32,7 +22,7 @@ TEST_P(Arguments, ReachTheApplicationUnchanged) {
     Launch launch = scratch.launch(probe_launcher());
     launch.arguments = GetParam().arguments;
     // The harness's own quoting must be right for the case to mean anything.
-    std::vector<std::wstring> given = split_as_windows_does(command_line_of(launch));
+    std::vector<std::wstring> given = test_support::split_as_shell_does(command_line_of(launch));
     ASSERT_EQ(std::vector<std::wstring>(given.begin() + 1, given.end()), launch.arguments);
 
     const RunResult result = run(launch);

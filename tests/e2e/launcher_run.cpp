@@ -6,6 +6,10 @@
 #include <cwctype>
 #include <filesystem>
 
+#include "format/command_line_quoting.h"
+#include "tests/support/pipe_reading.h"
+#include "tests/support/scratch_tree.h"
+
 namespace {
 
 std::wstring system_error_text(DWORD code) {
@@ -59,9 +63,7 @@ std::wstring environment_block(const Launch& launch) {
 }
 
 void read_all(HANDLE pipe, std::string* into) {
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) into->append(chunk, got);
+    *into = test_support::read_until_closed(pipe);
 }
 
 // Pipe whose write end only the launcher gets: the harness keeps no
@@ -117,29 +119,12 @@ void set_variable(Launch& launch, const std::wstring& name, const std::wstring& 
     launch.environment.push_back({name, value});
 }
 
-std::wstring quote_argument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        out += c;
-        backslashes = 0;
-    }
-    out.append(2 * backslashes, L'\\');
-    out += L'"';
-    return out;
-}
-
 std::wstring command_line_of(const Launch& launch) {
-    std::wstring line = quote_argument(launch.argument0.value_or(launch.program));
-    if (launch.raw_tail) return line + *launch.raw_tail;
-    for (const std::wstring& argument : launch.arguments) line += L" " + quote_argument(argument);
-    return line;
+    const std::wstring program = launch.argument0.value_or(launch.program);
+    if (!launch.raw_tail) return command_line_quoting::joined_command_line(program, launch.arguments);
+    std::wstring line;
+    command_line_quoting::append_to_string(line, program.c_str());
+    return line + *launch.raw_tail;
 }
 
 bool start(const Launch& launch, Running& running, std::wstring* error) {
@@ -319,27 +304,10 @@ bool remove_tree(const std::wstring& path) {
         std::error_code error;
         std::filesystem::remove_all(std::filesystem::path(path), error);
         if (!error) return true;
-        if (path.size() > 2 && path[1] == L':' && remove_long_tree(L"\\\\?\\" + path)) return true;
+        if (path.size() > 2 && path[1] == L':' && test_support::remove_scratch_tree(L"\\\\?\\" + path)) return true;
         if (attempt == 40) return false;
         Sleep(50);
     }
-}
-
-bool remove_long_tree(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") remove_long_tree(path + L"\\" + name);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return RemoveDirectoryW(path.c_str());
 }
 
 bool path_exists(const std::wstring& path) {

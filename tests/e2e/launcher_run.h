@@ -21,7 +21,7 @@ std::wstring build_path(const char* path);
 struct Launch {
     std::wstring program;                   // lpApplicationName
     std::optional<std::wstring> argument0;  // as written on the command line; default: program
-    std::vector<std::wstring> arguments;    // quoted by quote_argument
+    std::vector<std::wstring> arguments;    // quoted by command_line_of
     std::optional<std::wstring> raw_tail;   // written after argument 0 verbatim, instead of arguments
     // Set (value) or removed (nullopt) in the launcher's environment, after
     // every ZORVEK_ and PROBE_ variable of this process has been dropped.
@@ -55,8 +55,7 @@ struct Running {
 // Sets name to value in the launch's environment, replacing an earlier setting.
 void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value);
 
-// One argument as the Windows splitting rules read it back.
-std::wstring quote_argument(const std::wstring& argument);
+// Argument 0 and the arguments, each quoted by format/command_line_quoting.h.
 std::wstring command_line_of(const Launch& launch);
 
 // False (with the system error in *error) when CreateProcessW fails.
@@ -107,9 +106,6 @@ std::vector<std::wstring> onefile_entries(const std::wstring& folder);
 // The same, folders only: runs' folders without their liveness markers.
 std::vector<std::wstring> onefile_folders(const std::wstring& folder);
 bool remove_tree(const std::wstring& path);
-// Deletes a file or a folder with everything below it, one call per entry;
-// path may be in the \\?\ form.
-bool remove_long_tree(const std::wstring& path);
 bool path_exists(const std::wstring& path);
 bool read_file(const std::wstring& path, std::string& bytes);
 // Fails the test (and returns false) when the report is missing or incomplete.

@@ -16,6 +16,7 @@
 #include "platform/system_calls.h"
 #include "support/process_fixtures.h"
 #include "support/run_state_fixture.h"
+#include "tests/support/shell_split.h"
 
 namespace {
 
@@ -41,10 +42,7 @@ wchar_t** given_vector(int* count) {
 
 // The argument vector the runtime would hand wWinMain for a command line.
 void give_command_line(const wchar_t* line) {
-    int count = 0;
-    LPWSTR* split = CommandLineToArgvW(line, &count);
-    given_arguments.assign(split, split + count);
-    LocalFree(split);
+    given_arguments = test_support::split_as_shell_does(line);
 }
 
 wchar_t* build_from_given_arguments() {
@@ -214,86 +212,30 @@ class ChildLaunchTest : public ::testing::Test {
     }
 };
 
-// --- quoting of single arguments ---------------------------------------------
-
-struct QuotingCase {
-    const wchar_t* argument;
-    const wchar_t* written;
-};
-
-const QuotingCase quoting_cases[] = {
-    {L"abc", L"abc"},
-    {L"a b", L"\"a b\""},
-    {L"C:\\dir\\", L"C:\\dir\\"},
-    {L"C:\\my dir\\", L"\"C:\\my dir\\\\\""},
-    {L"a\"b", L"\"a\\\"b\""},
-    {L"a\\\"b", L"\"a\\\\\\\"b\""},
-    {L"a\\\\b c", L"\"a\\\\b c\""},
-    {L"say \"hi\" now", L"\"say \\\"hi\\\" now\""},
-    {L"\"", L"\"\\\"\""},
-    {L"a\tb", L"\"a\tb\""},
-    {L"a\nb", L"\"a\nb\""},
-    {L"a\vb", L"\"a\vb\""},
-    {L"", L"\"\""},
-    {L"\\", L"\\"},
-    {L"\\\\server\\share\\", L"\\\\server\\share\\"},
-    {L"a b\\\\", L"\"a b\\\\\\\\\""},
-    {L"\\\\\"", L"\"\\\\\\\\\\\"\""},
-    {L"a\rb", L"a\rb"},  // carriage return is no trigger
-    {L"gr\u00fc\u00dfe", L"gr\u00fc\u00dfe"},
-    {L"\u65e5\u672c \u8a9e", L"\"\u65e5\u672c \u8a9e\""},
-};
-
-TEST_F(ChildLaunchTest, EachArgumentIsWrittenByTheQuotingRules) {
-    use_image_path(L"C:\\app\\run.exe");
-    for (const QuotingCase& row : quoting_cases) {
-        SCOPED_TRACE(::testing::PrintToString(std::wstring(row.argument)));
-        EXPECT_EQ(std::wstring(L"C:\\app\\run.exe ") + row.written, rebuilt({L"typed", row.argument}));
-    }
-}
-
-TEST_F(ChildLaunchTest, AppendQuotedArgumentAddsToTheTextAlreadyThere) {
-    wchar_t out[32] = L"first";
-    ASSERT_TRUE(append_quoted_argument(out, 32, L"a \"b\""));
-    EXPECT_STREQ(L"first\"a \\\"b\\\"\"", out);
-}
-
-TEST_F(ChildLaunchTest, AppendQuotedArgumentFitsUpToTheLastUnitOfCapacity) {
-    struct Row {
-        const wchar_t* argument;
-        bool fits;  // in 8 units after "ab": 5 units of text and the terminator
-    } rows[] = {
-        {L"cdefg", true}, {L"cdefgh", false}, {L"c e", true},    // "c e" = 5 units
-        {L"cd e", false}, {L"c\\ e", false},  {L"", true},       // "" = 2 units
-        {L"c \\", false}, {L"\"", true},      {L"\\\"", false},  // "\"" = 4, "\\\"" = 6
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::PrintToString(std::wstring(row.argument)));
-        wchar_t out[8] = L"ab";
-        EXPECT_EQ(row.fits, append_quoted_argument(out, 8, row.argument));
-    }
-}
-
 // --- the whole command line --------------------------------------------------
+// (Each argument's quoting and its round trip through both splitters:
+// tests/runtime/command_line_split_test.cpp.)
 
-TEST_F(ChildLaunchTest, ProgramNameIsReplacedAndArgumentsAreSeparatedBySingleSpaces) {
-    use_image_path(L"C:\\Program Files\\App\\run.exe");
-    give_command_line(L"..\\whatever\\typed   one \t \"two three\"\t");
-    EXPECT_STREQ(L"\"C:\\Program Files\\App\\run.exe\" one \"two three\"", build_from_given_arguments());
-}
-
-TEST_F(ChildLaunchTest, WithoutArgumentsOnlyTheModulePathIsWrittenQuotedWhenItHasASpace) {
-    give_command_line(L"\"some name.exe\"");
-    use_image_path(L"C:\\app\\run.exe");
-    EXPECT_STREQ(L"C:\\app\\run.exe", build_from_given_arguments());
-    use_image_path(L"C:\\my app\\run.exe");
-    EXPECT_STREQ(L"\"C:\\my app\\run.exe\"", build_from_given_arguments());
-}
-
-TEST_F(ChildLaunchTest, AnEmptyArgumentSurvivesAsAPairOfQuotationMarks) {
-    use_image_path(L"C:\\app\\run.exe");
-    give_command_line(L"run a \"\" b \"\"");
-    EXPECT_STREQ(L"C:\\app\\run.exe a \"\" b \"\"", build_from_given_arguments());
+// Argument 0 becomes the module path (quoted only when it needs it); the
+// arguments follow, one space apart, empty ones included.
+TEST_F(ChildLaunchTest, LineIsTheModulePathAndTheArgumentsOneSpaceApart) {
+    const struct {
+        const wchar_t* module_path;
+        const wchar_t* given;
+        const wchar_t* rebuilt;
+    } cases[] = {
+        {L"C:\\Program Files\\App\\run.exe", L"..\\whatever\\typed   one \t \"two three\"\t",
+         L"\"C:\\Program Files\\App\\run.exe\" one \"two three\""},
+        {L"C:\\app\\run.exe", L"\"some name.exe\"", L"C:\\app\\run.exe"},
+        {L"C:\\my app\\run.exe", L"\"some name.exe\"", L"\"C:\\my app\\run.exe\""},
+        {L"C:\\app\\run.exe", L"run a \"\" b \"\"", L"C:\\app\\run.exe a \"\" b \"\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(std::wstring(c.given)));
+        use_image_path(c.module_path);
+        give_command_line(c.given);
+        EXPECT_STREQ(c.rebuilt, build_from_given_arguments());
+    }
 }
 
 TEST_F(ChildLaunchTest, TheModulePathIsAskedForOnceAndKept) {
@@ -301,62 +243,6 @@ TEST_F(ChildLaunchTest, TheModulePathIsAskedForOnceAndKept) {
     EXPECT_EQ(L"C:\\app\\run.exe one", rebuilt({L"x", L"one"}));
     EXPECT_EQ(L"C:\\app\\run.exe two", rebuilt({L"x", L"two"}));
     EXPECT_EQ(1, module_path_calls);
-}
-
-// Quote, join, split again: the child must see exactly what the parent got.
-TEST_F(ChildLaunchTest, RebuiltLineSplitsBackIntoTheSameArguments) {
-    const std::vector<std::wstring> arguments = {
-        L"plain",
-        L"two words",
-        L"",
-        L"\"",
-        L"\"\"",
-        L"\\\"",
-        L"a\\\\\"b",
-        L"ends with\\",
-        L"ends with two\\\\",
-        L"C:\\dir\\",
-        L"C:\\my dir\\",
-        L"\\\\server\\share name\\",
-        L"tab\there",
-        L"line\nfeed",
-        L"vertical\vtab",
-        L" ",
-        L"\t",
-        L"say \"hi\" now",
-        L"\"quoted\\\"",
-        L"gr\u00fc\u00dfe \u65e5\u672c\u8a9e",
-        L"\U0001F600 surrogate pair",
-        L"",
-    };
-    for (const wchar_t* image : {L"C:\\app\\run.exe", L"C:\\Program Files\\App\\run.exe"}) {
-        SCOPED_TRACE(::testing::PrintToString(std::wstring(image)));
-        use_image_path(image);
-        std::vector<std::wstring> vector = {L"typed"};
-        vector.insert(vector.end(), arguments.begin(), arguments.end());
-        const std::wstring line = rebuilt(vector);
-
-        int count = 0;
-        LPWSTR* split = CommandLineToArgvW(line.c_str(), &count);
-        ASSERT_NE(nullptr, split);
-        ASSERT_EQ(static_cast<int>(vector.size()), count) << ::testing::PrintToString(line);
-        EXPECT_EQ(std::wstring(image), split[0]);
-        for (std::size_t i = 1; i < vector.size(); ++i) {
-            EXPECT_EQ(vector[i], split[i]) << "argument " << i;
-        }
-        LocalFree(split);
-    }
-    // Each alone, too: a quotation mark or backslash at the very end of the line.
-    use_image_path(L"C:\\app\\run.exe");
-    for (const std::wstring& argument : arguments) {
-        SCOPED_TRACE(::testing::PrintToString(argument));
-        const std::wstring line = rebuilt({L"typed", argument});
-        int count = 0;
-        LPWSTR* split = CommandLineToArgvW(line.c_str(), &count);
-        ASSERT_EQ(2, count);
-        EXPECT_EQ(argument, split[1]);
-        LocalFree(split);
-    }
 }
 
 // --- the 32,768-unit limit ---------------------------------------------------

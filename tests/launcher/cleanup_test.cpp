@@ -616,4 +616,67 @@ TEST_F(CleanupTest, MarkerIsDeletedOnlyOnceTheFolderIsGone) {
     }
 }
 
+// --- many interleavings ------------------------------------------------------
+
+// The handler and the main thread's cleanup_on_exit released together, many
+// times over, against fakes: whatever the interleaving, the slot's handle is
+// ended and closed exactly once, the passes never overlap and the directory
+// is removed by exactly one of them (a later pass finds it gone).
+std::atomic<int> stress_closes{0};
+std::atomic<int> stress_removals{0};
+std::atomic<bool> stress_directory_gone{false};
+
+TEST_F(CleanupTest, HandlerAgainstTheMainThreadsCleanupEndsAndDeletesEverythingOnce) {
+    sys.WaitForSingleObject = [](HANDLE, DWORD) -> DWORD { return WAIT_TIMEOUT; };
+    sys.TerminateProcess = [](HANDLE, UINT) -> BOOL {
+        ++terminations;
+        return TRUE;
+    };
+    sys.CloseHandle = [](HANDLE) -> BOOL {
+        ++stress_closes;
+        return TRUE;
+    };
+    sys.remove_directory_tree = [](const wchar_t*) {
+        note_deletion_entered();
+        if (!stress_directory_gone.exchange(true)) ++stress_removals;
+        --deleting_now;
+    };
+    sys.GetFileAttributesW = [](LPCWSTR) -> DWORD {
+        return stress_directory_gone ? INVALID_FILE_ATTRIBUTES : FILE_ATTRIBUTE_DIRECTORY;
+    };
+    sys.Sleep = [](DWORD) {};
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        run_state_fixture::fresh_run_state();
+        terminations = 0;
+        stress_closes = 0;
+        stress_removals = 0;
+        stress_directory_gone = false;
+        most_deleting_at_once = 0;
+        use_directory(L"C:\\extraction");
+        mark_extraction_started(state.cleanup);
+        state.cleanup.child_process = reinterpret_cast<HANDLE>(0x3003);
+
+        std::atomic<int> waiting{2};
+        auto released_together = [&waiting](auto step) {
+            return std::thread([&waiting, step] {
+                for (--waiting; waiting.load() != 0;) {
+                }
+                step();
+            });
+        };
+        std::thread handler = released_together([] { console_control_handler(CTRL_C_EVENT); });
+        std::thread main_thread = released_together([] { cleanup_on_exit(state); });
+        handler.join();
+        main_thread.join();
+
+        ASSERT_EQ(1, terminations.load());
+        ASSERT_EQ(1, stress_closes.load());
+        ASSERT_EQ(1, stress_removals.load());
+        ASSERT_EQ(1, most_deleting_at_once.load());
+        ASSERT_EQ(nullptr, state.cleanup.child_process);
+        ASSERT_TRUE(console_event_arrived(state.cleanup));
+    }
+}
+
 }  // namespace

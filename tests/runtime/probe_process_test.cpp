@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/pipe_reading.h"
+
 namespace {
 
 std::wstring probe_path() {
@@ -26,13 +28,7 @@ struct ProbeRun {
     DWORD exit_code = 0;
 };
 
-std::string read_until_closed(HANDLE pipe) {
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(pipe, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-    return bytes;
-}
+using test_support::read_until_closed;
 
 // Starts the probe with exactly this command line (argument 0 included).
 ProbeRun run_probe_with_command_line(std::wstring command_line) {

@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <io.h>
 
+#include "format/command_line_quoting.h"
+
 namespace {
 
 constexpr wchar_t mode_variable[] = L"ONEFILE_TEST_CHILD_MODE";
@@ -103,7 +105,8 @@ std::wstring test_executable_path() {
 HANDLE start_test_child(const std::wstring& mode) {
     ChildModeScope scope(mode);
     std::wstring image = test_executable_path();
-    std::wstring command_line = L"\"" + image + L"\"";
+    std::wstring command_line;
+    command_line_quoting::append_to_string(command_line, image.c_str());
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
@@ -148,26 +151,6 @@ void write_scratch_file(const std::wstring& path, const std::string& content) {
 
 bool path_exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void remove_scratch_tree(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..") remove_scratch_tree(path + L"\\" + name);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
 }
 
 std::vector<std::wstring> read_argument_file(const std::wstring& path) {

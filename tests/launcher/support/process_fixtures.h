@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_tree.h"
+
 namespace process_fixtures {
 
 // Sets the mode for children started while it lives; removes it afterwards,
@@ -43,7 +45,7 @@ std::wstring make_scratch_directory(const std::wstring& prefix);
 void write_scratch_file(const std::wstring& path, const std::string& content);
 bool path_exists(const std::wstring& path);
 // Removes a scratch tree that a test left behind (no shell, no error).
-void remove_scratch_tree(const std::wstring& path);
+using test_support::remove_scratch_tree;
 
 // Reads a file written by the "arguments" mode.
 std::vector<std::wstring> read_argument_file(const std::wstring& path);

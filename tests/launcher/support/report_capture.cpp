@@ -88,4 +88,12 @@ Outcome run_scenario(const std::string& test_name) {
     return outcome;
 }
 
+void expect_stop_with_output(const std::string& test_name, const std::string& output) {
+    SCOPED_TRACE(test_name);
+    const Outcome outcome = run_scenario(test_name);
+    EXPECT_EQ(outcome.exit_code, 2u);
+    EXPECT_EQ(outcome.output, output);
+    EXPECT_EQ(outcome.errors, "");
+}
+
 }  // namespace report_capture

@@ -24,4 +24,8 @@ struct Outcome {
 // test_name is "Suite.DISABLED_Case".
 Outcome run_scenario(const std::string& test_name);
 
+// Runs the scenario and expects the way a reported failure ends: exit code 2,
+// exactly output on standard output, nothing on standard error.
+void expect_stop_with_output(const std::string& test_name, const std::string& output);
+
 }  // namespace report_capture
