@@ -58,6 +58,29 @@ bool remove_if_run_ended(const SweepBuffers& buffers) {
     return removed;
 }
 
+// The folder name a marker's name stands for, into folder_name (MAX_PATH
+// units); false unless name is a run folder's name with the marker suffix.
+bool folder_name_of_marker(const wchar_t* name, wchar_t* folder_name) {
+    const std::size_t length = wide_length(name);
+    if (length <= run_marker_suffix_length || length >= MAX_PATH ||
+        !same_text(name + length - run_marker_suffix_length, run_marker_suffix)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < length - run_marker_suffix_length; ++i) folder_name[i] = name[i];
+    folder_name[length - run_marker_suffix_length] = 0;
+    return is_run_folder_name(folder_name);
+}
+
+// A run ended between removing its folder and removing its marker leaves the
+// marker alone; nobody holds it, so it goes. A live run holds its marker from
+// before its folder exists, so its marker is never taken for such a one.
+bool remove_if_orphan_marker(const SweepBuffers& buffers) {
+    HANDLE marker = open_ended_run_marker(buffers.marker);
+    if (marker == INVALID_HANDLE_VALUE) return false;
+    release_run_marker(marker, true);
+    return true;
+}
+
 }  // namespace
 
 int sweep_ended_runs(const wchar_t* own_folder, SweepBuffers& buffers) {
@@ -70,6 +93,16 @@ int sweep_ended_runs(const wchar_t* own_folder, SweepBuffers& buffers) {
     int looked_at = 0;
     int removed = 0;
     do {
+        wchar_t folder_name[MAX_PATH];
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+            folder_name_of_marker(found.cFileName, folder_name)) {
+            if (name_in_holding_folder(buffers, own_folder, base_length, folder_name) &&
+                folder_is_gone(buffers.folder)) {
+                ++looked_at;
+                remove_if_orphan_marker(buffers);
+            }
+            continue;
+        }
         if (!is_plain_folder(found) || !is_run_folder_name(found.cFileName)) continue;
         if (!name_in_holding_folder(buffers, own_folder, base_length, found.cFileName)) continue;
         if (same_text(buffers.folder, own_folder)) continue;

@@ -156,6 +156,23 @@ TEST_F(SweepTest, OneSweepRemovesAtMostSixteenFolders) {
     }
 }
 
+TEST_F(SweepTest, AMarkerWhoseFolderIsGoneGoesOnceNobodyHoldsIt) {
+    const std::wstring orphan = run_folder(1);    // ended between its folder and its marker
+    const std::wstring starting = run_folder(2);  // holds its marker, folder not made yet
+    HANDLE marker = hold_run_marker(marker_of(orphan).c_str());
+    ASSERT_NE(INVALID_HANDLE_VALUE, marker);
+    CloseHandle(marker);
+    HANDLE starting_marker = hold_run_marker(marker_of(starting).c_str());
+    ASSERT_NE(INVALID_HANDLE_VALUE, starting_marker);
+    held.push_back(starting_marker);
+    write_scratch_file(base + L"\onefile_cache.live", "");  // not named like a run's marker
+
+    EXPECT_EQ(0, sweep_ended_runs(run_folder(0).c_str(), buffers));  // counts folders only
+    EXPECT_FALSE(path_exists(marker_of(orphan)));
+    EXPECT_TRUE(path_exists(marker_of(starting)));
+    EXPECT_TRUE(path_exists(base + L"\onefile_cache.live"));
+}
+
 int marker_opens = 0;
 HANDLE WINAPI counting_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                    DWORD disposition, DWORD flags, HANDLE templ) {
