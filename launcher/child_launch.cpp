@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "format/command_line_quoting.h"
+#include "launcher/child_job.h"
 #include "launcher/cleanup.h"
+#include "launcher/folder_sweep.h"
 #include "launcher/fatal_report.h"
 #include "paths/wide_buffer.h"
 #include "platform/system_calls.h"
@@ -74,24 +76,37 @@ unsigned long launch_child(RunState& state, int argument_count, wchar_t** argume
     STARTUPINFOW startup = startup_with_standard_handles();
     build_child_command_line(state, argument_count, argument_vector);
 
+    // Started and published in the folder's turn (cleanup.h): a console
+    // handler either stops the run before the start or finds the child in
+    // the slot.
+    enter_folder_change(state);
     PROCESS_INFORMATION child = {};
     if (!sys.CreateProcessW(image_path, state.child_command_line,
                             nullptr,                // lpProcessAttributes
                             nullptr,                // lpThreadAttributes
-                            TRUE,                   // bInheritHandles: the standard handles
+                            TRUE,                   // bInheritHandles: standard handles, liveness marker
                             NORMAL_PRIORITY_CLASS,  // same console, visible, running
                             nullptr,                // lpEnvironment: ours, ZORVEK_ variables included
                             nullptr,                // lpCurrentDirectory: ours
                             &startup, &child)) {
         report_system_error("Error, couldn't launch child", GetLastError());
     }
+    // At once: the child does nothing of the application's before it has
+    // loaded the library, so everything the application starts is started
+    // from inside the job.
+    HANDLE job = enclose_child_in_job(child.hProcess);
     sys.CloseHandle(child.hThread);
     publish_child_handle(state.cleanup, child.hProcess);
+    leave_folder_change(state.cleanup);
+    // While the child starts the application, off its way.
+    sweep_ended_runs(state.extraction_directory, state.sweep);
 
     DWORD exit_code = wait_for_exit_code(child.hProcess);
     sys.CloseHandle(child.hProcess);
     withdraw_child_handle(state.cleanup);
+    if (job != nullptr) CloseHandle(job);
 
+    disarm_cleanup_at_exit(state.cleanup);
     cleanup_on_exit(state);
     // The main thread may get here before the default console handler ends
     // the process: an interrupted run must not end with 0 either way.

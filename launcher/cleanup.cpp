@@ -1,5 +1,9 @@
 #include "launcher/cleanup.h"
 
+#include <stdlib.h>
+
+#include "launcher/extraction.h"
+#include "launcher/run_marker.h"
 #include "platform/system_calls.h"
 
 // RunState::cleanup, shared by the main thread and the console handler thread.
@@ -15,12 +19,22 @@
 // extraction_started: set once by the main thread, right after it made the
 // extraction directory; read on either thread.
 //
-// deletion_busy: the two threads may both reach the deletion (a console event
+// folder_turn_owner: the thread whose turn it is to change the folder (0:
+// nobody's). The two threads may both reach the deletion (a console event
 // just as the child ends). A second caller waits until the first pass is over
 // and then makes its own pass, which finds the directory gone after one
 // delete call. Waiting instead of skipping keeps the main thread from ending
 // the process (exit with the child's code) half-way through the handler's
-// deletion.
+// deletion. The main thread also makes every entry of the folder and starts
+// the child in its turn (enter_folder_change), so nothing is made after the
+// handler's cleanup has begun. A thread may take its own turn again (an exit
+// half-way through an entry runs the cleanup in the turn it holds);
+// folder_turn_depth is touched by the owner only.
+//
+// run_marker: whoever takes it out of the slot releases it.
+//
+// cleanup_at_exit_armed: taken by whichever comes first, the exit handler or
+// the launch's own cleanup.
 
 namespace {
 
@@ -60,14 +74,36 @@ void delete_extraction_directory(const wchar_t* directory) {
     // lies deeper than the removal goes (see tree_removal.h).
 }
 
-void take_deletion_turn(CleanupFlags& flags) {
-    // Not through the seam: this wait is no part of the retry timing.
-    while (InterlockedCompareExchange(&flags.deletion_busy, 1, 0) != 0) Sleep(1);
+void take_folder_turn(CleanupFlags& flags) {
+    const LONG self = static_cast<LONG>(GetCurrentThreadId());
+    if (InterlockedCompareExchange(&flags.folder_turn_owner, 0, 0) != self) {
+        // Not through the seam: this wait is no part of the retry timing.
+        while (InterlockedCompareExchange(&flags.folder_turn_owner, self, 0) != 0) Sleep(1);
+    }
+    ++flags.folder_turn_depth;
 }
 
-void end_deletion_turn(CleanupFlags& flags) {
-    InterlockedExchange(&flags.deletion_busy, 0);
+void end_folder_turn(CleanupFlags& flags) {
+    if (--flags.folder_turn_depth == 0) InterlockedExchange(&flags.folder_turn_owner, 0);
 }
+
+void release_marker_in_slot(CleanupFlags& flags, const wchar_t* directory) {
+    HANDLE marker = InterlockedExchangePointer(&flags.run_marker, nullptr);
+    if (marker == nullptr) return;
+    release_run_marker(marker, !directory_still_there(directory));
+}
+
+// Runs on the thread that calls exit: the main thread.
+void cleanup_if_armed() {
+    RunState* state = registered_run_state();
+    if (state == nullptr || InterlockedExchange(&state->cleanup.cleanup_at_exit_armed, 0) == 0) return;
+    close_file_being_written(*state);
+    cleanup_on_exit(*state);
+}
+
+// Registered once per process: a full list would leave only the sweep to
+// remove the folder.
+constinit bool cleanup_at_exit_registered = false;  // main thread only
 
 }  // namespace
 
@@ -84,11 +120,13 @@ bool console_event_arrived(CleanupFlags& flags) {
 }
 
 void cleanup_on_exit(RunState& state) {
+    // The child too is started in the main thread's turn: a child in the
+    // slot is seen here, and no child is started after this.
+    take_folder_turn(state.cleanup);
     end_child_in_slot(state.cleanup);
-    if (!extraction_has_started(state.cleanup)) return;
-    take_deletion_turn(state.cleanup);
-    delete_extraction_directory(state.extraction_directory);
-    end_deletion_turn(state.cleanup);
+    if (extraction_has_started(state.cleanup)) delete_extraction_directory(state.extraction_directory);
+    release_marker_in_slot(state.cleanup, state.extraction_directory);
+    end_folder_turn(state.cleanup);
 }
 
 BOOL WINAPI console_control_handler(DWORD type) {
@@ -108,4 +146,29 @@ BOOL WINAPI console_control_handler(DWORD type) {
     }
     // Passed on: the default handler ends the launcher with 0xC000013A.
     return FALSE;
+}
+
+void arm_cleanup_at_exit(CleanupFlags& flags) {
+    InterlockedExchange(&flags.cleanup_at_exit_armed, 1);
+    if (!cleanup_at_exit_registered) cleanup_at_exit_registered = atexit(cleanup_if_armed) == 0;
+}
+
+void disarm_cleanup_at_exit(CleanupFlags& flags) {
+    InterlockedExchange(&flags.cleanup_at_exit_armed, 0);
+}
+
+void stop_interrupted_run(RunState& state) {
+    disarm_cleanup_at_exit(state.cleanup);
+    close_file_being_written(state);
+    cleanup_on_exit(state);
+    exit(static_cast<int>(interrupted_exit_code));
+}
+
+void enter_folder_change(RunState& state) {
+    take_folder_turn(state.cleanup);
+    if (console_event_arrived(state.cleanup)) stop_interrupted_run(state);
+}
+
+void leave_folder_change(CleanupFlags& flags) {
+    end_folder_turn(flags);
 }

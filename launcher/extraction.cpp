@@ -101,6 +101,7 @@ void extract_entry(RunState& state) {
                               0,              // dwFlagsAndAttributes
                               nullptr);       // hTemplateFile
     if (file == INVALID_HANDLE_VALUE) report_open_failure(state.current_file_path);
+    state.file_being_written = file;
     auto write_chunk = [file](const unsigned char* bytes, std::size_t count) {
         DWORD written = 0;
         // A successful write counts as the whole chunk; the count is not compared.
@@ -109,7 +110,13 @@ void extract_entry(RunState& state) {
         }
     };
     payload_layout::stream_entry_data(PayloadReader::read, size, state.write_buffer, write_buffer_size, write_chunk);
-    CloseHandle(file);
+    close_file_being_written(state);
+}
+
+void close_file_being_written(RunState& state) {
+    if (state.file_being_written == nullptr) return;
+    CloseHandle(state.file_being_written);
+    state.file_being_written = nullptr;
 }
 
 bool ensure_parent_directories(DirectoryCache& cache, const wchar_t* path) {

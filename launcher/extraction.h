@@ -16,6 +16,10 @@ void join_entry_path(RunState& state);
 // 32768 bytes at a time, after making the folders above it. A file that cannot
 // be created or written ends the process (exit code 2); what was written stays.
 void extract_entry(RunState& state);
+// Closes the file extract_entry is writing, if any: a failure that ends the
+// process half-way through an entry closes it before the folder is removed,
+// since an open file cannot be deleted.
+void close_file_being_written(RunState& state);
 // Makes sure every folder above path exists: the deepest is tried first and
 // the walk climbs only while creation fails. Splits at '\' only.
 bool ensure_parent_directories(DirectoryCache& cache, const wchar_t* path);

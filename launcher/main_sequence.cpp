@@ -14,6 +14,8 @@
 #include "launcher/mode_constants.h"
 #include "launcher/run_state.h"
 #include "launcher/payload_reader.h"
+#include "launcher/run_folder_name.h"
+#include "launcher/run_marker.h"
 #include "paths/environment.h"
 #include "paths/path_normalise.h"
 #include "paths/path_spec.h"
@@ -22,8 +24,6 @@
 
 namespace {
 
-// The run's own folder, inside the folder the build's temp spec names.
-constexpr const wchar_t* run_folder_spec = L"\\onefile_{PID}_{TIME_US}_{RANDOM}";
 constexpr std::size_t extraction_spec_capacity = max_folder_spec_units + 64;
 constexpr DWORD query_and_read_access = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
 constexpr DWORD application_search_flags =
@@ -118,10 +118,20 @@ void publish_launcher_directory(RunState& state) {
 // that someone else could have filled. The temporary folder above it is made
 // if it is missing. Any other failure shows up, with its path, when the first
 // file is created.
+//
+// The liveness marker is made first, so the folder never lies without it.
+// Should the name be taken, the marker goes again at once: it must not make a
+// folder that is not ours look like an ended run's to the sweep.
 void create_extraction_directory(RunState& state) {
     ensure_parent_directories(state.directories, state.extraction_directory);
+    name_run_marker(state.run_marker_path, state.extraction_directory);
+    HANDLE marker = hold_run_marker(state.run_marker_path);
+    if (marker != INVALID_HANDLE_VALUE) InterlockedExchangePointer(&state.cleanup.run_marker, marker);
     if (sys.CreateDirectoryW(state.extraction_directory, nullptr)) return;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) report_existing_extraction_directory(state.extraction_directory);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        release_run_marker(InterlockedExchangePointer(&state.cleanup.run_marker, nullptr), true);
+        report_existing_extraction_directory(state.extraction_directory);
+    }
 }
 
 bool is_child_of_same_launcher(RunState& state) {
@@ -167,11 +177,14 @@ int run_main_sequence(RunState& state, int argument_count, wchar_t** argument_ve
         // so a payload that cannot be decoded leaves nothing behind; the cleanup
         // is armed only once the folder is ours, so that it never deletes a
         // folder that was there before this run.
+        enter_folder_change(state);
         if (!extraction_has_started(state.cleanup)) {
             create_extraction_directory(state);
             mark_extraction_started(state.cleanup);
+            arm_cleanup_at_exit(state.cleanup);
         }
         extract_entry(state);
+        leave_folder_change(state.cleanup);
     }
     if (state.child) report_missing_application_library();
 

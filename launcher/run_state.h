@@ -10,8 +10,8 @@
 // Two threads touch it: the main thread does everything; the console control
 // handler, started by Windows on a thread of its own, reaches the run state
 // through register_run_state and uses only the cleanup flags and the
-// extraction directory (see cleanup.cpp). A later fatal path that must remove
-// the folder before it exits reaches the same flags the same way.
+// extraction directory (see cleanup.cpp). The exit that follows a failure
+// after the folder was made reaches the same flags the same way.
 #pragma once
 
 #include <windows.h>
@@ -19,10 +19,13 @@
 #include <cstddef>
 
 #include "format/payload_layout.h"
+#include "launcher/run_folder_name.h"  // run_marker_suffix
 
 // A path built under the extraction directory (folder + '\' + entry name).
 constexpr std::size_t path_capacity = 4096;
 constexpr std::size_t extraction_directory_capacity = 4096;
+// The extraction directory's liveness marker: the directory with ".live".
+constexpr std::size_t run_marker_capacity = extraction_directory_capacity + run_marker_suffix_length;
 // One archive entry name with its terminator.
 constexpr std::size_t entry_name_capacity = payload_layout::name_buffer_units;
 // Any path the system hands out for a module: 32,767 units and the
@@ -46,10 +49,23 @@ struct CleanupFlags {
     HANDLE volatile child_process;
     // 1 once this run made the extraction directory: only then is it deleted.
     volatile LONG extraction_started;
-    // 1 while one thread deletes the directory; the other waits its turn.
-    volatile LONG deletion_busy;
+    // The thread whose turn it is to change the folder (make entries in it,
+    // start the child, delete it), or 0; and how often it took its turn.
+    volatile LONG folder_turn_owner;
+    int folder_turn_depth;
     // 1 once an interrupt, break, close, log-off or shut-down event arrived.
     volatile LONG console_event_seen;
+    // The parent's handle on its liveness marker (run_marker.h), or null.
+    HANDLE volatile run_marker;
+    // 1 from the making of the folder until the launch's own cleanup: any
+    // exit in between runs the cleanup first.
+    volatile LONG cleanup_at_exit_armed;
+};
+
+// Where the sweep of ended runs (folder_sweep.h) names a folder and its marker.
+struct SweepBuffers {
+    wchar_t folder[extraction_directory_capacity];
+    wchar_t marker[run_marker_capacity];
 };
 
 // The cached mode's folders and locks (launcher/cache_folder.h). The locks
@@ -78,6 +94,8 @@ struct RunState {
     bool child;
     // Where the payload goes; absolute once the main sequence has worked it out.
     wchar_t extraction_directory[extraction_directory_capacity];
+    // The liveness marker beside it (parent only).
+    wchar_t run_marker_path[run_marker_capacity];
     // The entry being extracted: its name, then its joined path.
     wchar_t entry_name[entry_name_capacity];
     wchar_t current_file_path[path_capacity];
@@ -97,7 +115,11 @@ struct RunState {
     wchar_t child_command_line[child_command_line_capacity];
     // Every entry's bytes pass through this one buffer on their way to the file.
     unsigned char write_buffer[write_buffer_size];
+    // The file being written, or null: a failure half-way closes it before
+    // the folder is removed. Main thread only.
+    HANDLE file_being_written;
     DirectoryCache directories;
+    SweepBuffers sweep;
     CleanupFlags cleanup;
     CachedFolder cached;
 };

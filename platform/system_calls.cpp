@@ -9,6 +9,10 @@ namespace {
 
 // Forwarders: their addresses are link-time constants, unlike the addresses of
 // imported functions, so the table needs no start-up code to fill it.
+HANDLE WINAPI real_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE templ) {
+    return CreateFileW(name, access, share, security, disposition, flags, templ);
+}
 BOOL WINAPI real_WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     return WriteFile(file, data, size, written, overlapped);
 }
@@ -88,6 +92,15 @@ BOOL WINAPI real_DuplicateHandle(HANDLE source_process, HANDLE source, HANDLE ta
                                  DWORD access, BOOL inherit, DWORD options) {
     return DuplicateHandle(source_process, source, target_process, target, access, inherit, options);
 }
+BOOL WINAPI real_GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID out, DWORD size) {
+    return GetFileInformationByHandleEx(file, kind, out, size);
+}
+BOOL WINAPI real_SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID in, DWORD size) {
+    return SetFileInformationByHandle(file, kind, in, size);
+}
+BOOL WINAPI real_AssignProcessToJobObject(HANDLE job, HANDLE process) {
+    return AssignProcessToJobObject(job, process);
+}
 BOOL WINAPI real_MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return MoveFileExW(from, to, flags);
 }
@@ -105,6 +118,7 @@ bool real_fill_random(void* out, ULONG size) {
 }
 
 constexpr SystemCalls real_calls = {
+    .CreateFileW = real_CreateFileW,
     .WriteFile = real_WriteFile,
     .CreateDirectoryW = real_CreateDirectoryW,
     .OpenProcess = real_OpenProcess,
@@ -127,6 +141,9 @@ constexpr SystemCalls real_calls = {
     .DuplicateHandle = real_DuplicateHandle,
     .fill_random = real_fill_random,
     .GetEnvironmentVariableW = real_GetEnvironmentVariableW,
+    .GetFileInformationByHandleEx = real_GetFileInformationByHandleEx,
+    .SetFileInformationByHandle = real_SetFileInformationByHandle,
+    .AssignProcessToJobObject = real_AssignProcessToJobObject,
     .MoveFileExW = real_MoveFileExW,
 };
 

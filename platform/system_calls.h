@@ -19,6 +19,9 @@
 using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 
 struct SystemCalls {
+    // The tree removal and the liveness marker: a test watches which paths
+    // are opened and changes what is there at the moment of the open.
+    HANDLE(WINAPI* CreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
     BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
     HANDLE(WINAPI* OpenProcess)(DWORD, BOOL, DWORD);
@@ -52,6 +55,12 @@ struct SystemCalls {
     // Environment reads: a fake hands back a value of the full 32,767
     // characters, which Wine's own environment cannot hold.
     DWORD(WINAPI* GetEnvironmentVariableW)(LPCWSTR, LPWSTR, DWORD);
+    // The tree removal reads what an entry is and deletes it through its
+    // handle: a test shows it a folder that turned into a link.
+    BOOL(WINAPI* GetFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    BOOL(WINAPI* SetFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    // The child's job: an outer job may refuse it.
+    BOOL(WINAPI* AssignProcessToJobObject)(HANDLE, HANDLE);
     // The cached mode: a rival run that publishes at the moment of the
     // rename, a rename refused for a moment.
     BOOL(WINAPI* MoveFileExW)(LPCWSTR, LPCWSTR, DWORD);

@@ -5,6 +5,12 @@
 // leaving the tree behind, and emptying the current folder instead when names
 // ran to about 1,000 units). Here every path is a "\\?\" path of up to 32,767
 // units, and links inside the tree are removed, never followed.
+//
+// What an entry is, is decided from a handle opened on the entry itself
+// (a link opened as the link), and the entry is deleted through that handle,
+// so a folder swapped for a junction between the listing and the deletion is
+// removed as a junction. A folder is held without delete sharing while its
+// content goes, so no folder on the way down can be renamed or replaced.
 #pragma once
 
 // Removes directory and everything below it, as far as it can:
@@ -17,5 +23,5 @@
 //    the folders above it.
 // A missing directory, or one naming a plain file, is left as it is. Never
 // prints and never fails the process; the caller finds out by looking.
-// Not reentrant (one static path buffer): callers take turns.
+// Callers on several threads take turns: one removal runs at a time.
 void remove_directory_tree(const wchar_t* directory);

@@ -3,7 +3,24 @@
 
 #include <windows.h>
 
+namespace {
+
+using ExitHandler = void (*)();
+constinit ExitHandler exit_handlers[rt_exit_handler_limit] = {};
+constinit int exit_handler_count = 0;
+
+}  // namespace
+
+int rt_atexit(void (*handler)()) {
+    if (exit_handler_count == rt_exit_handler_limit) return -1;
+    exit_handlers[exit_handler_count++] = handler;
+    return 0;
+}
+
 [[noreturn]] void rt_exit(int code) {
+    // Taken off the list before it runs, so a handler that exits again does
+    // not run twice.
+    while (exit_handler_count > 0) exit_handlers[--exit_handler_count]();
     rt_flush(&rt_standard_output);
     // The code is the process's exit status bit for bit: a child's 0x80000001
     // passed on by the parent must arrive as 0x80000001.

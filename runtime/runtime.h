@@ -146,8 +146,14 @@ int rt_puts(const char* text);
 int rt_flush(rt_stream* stream);
 
 // ---- ending the process (process_exit.cpp) --------------------------------------------
-// Flushes standard output, then ExitProcess with the full 32-bit code.
+// Runs the handlers registered with rt_atexit (the last registered first,
+// each once), flushes standard output, then ExitProcess with the full
+// 32-bit code. Returning from wWinMain ends here too.
 [[noreturn]] void rt_exit(int code);
+// Registers a handler for rt_exit; 0, or -1 when rt_exit_handler_limit are
+// registered already. Main thread only.
+inline constexpr int rt_exit_handler_limit = 8;
+int rt_atexit(void (*handler)());
 // A fail-fast end (FAST_FAIL_FATAL_APP_EXIT): no flushing, no handlers; the
 // system reports STATUS_STACK_BUFFER_OVERRUN (0xC0000409).
 [[noreturn]] void rt_abort();

@@ -9,7 +9,7 @@
 //   malloc calloc realloc   the plain names
 //   free wcstol mbstowcs
 //   iswdigit puts exit
-//   abort
+//   atexit abort
 //   memcpy memmove memset   the plain names               also emitted by the
 //   memcmp                                                compiler for copies
 //   (loops counting to a    strlen                        GCC's loop distribution
@@ -131,6 +131,9 @@ int puts(const char* text) {
 // ---- ending the process ----
 [[noreturn]] void exit(int code) {
     rt_exit(code);
+}
+int atexit(void (*handler)()) {
+    return rt_atexit(handler);
 }
 [[noreturn]] void abort() {
     rt_abort();

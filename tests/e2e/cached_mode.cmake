@@ -56,7 +56,8 @@ add_dependencies(e2e_cached_mode_test e2e_probe_launcher e2e_cached_launcher e2e
   e2e_cached_bulky_launcher)
 add_test(NAME e2e_ctrl_c_cached
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ctrl_c_test.sh ${CACHED_LAUNCHER} ${E2E_DIR}/scratch/ctrl_c_cached cached)
-set_tests_properties(e2e_ctrl_c_cached PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77)
+set_tests_properties(e2e_ctrl_c_cached PROPERTIES LABELS e2e TIMEOUT 120 SKIP_RETURN_CODE 77
+  RESOURCE_LOCK wine_user_temp)
 
 # Sixteen launchers at once: alone, like the other load test.
 set_tests_properties(e2e_cached_mode_test PROPERTIES LABELS e2e RUN_SERIAL TRUE TIMEOUT 600)

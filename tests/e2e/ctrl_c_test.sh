@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Ctrl-C on the launcher's terminal, end to end.
 #
-# Usage: ctrl_c_test.sh LAUNCHER WORK_DIR [child-ignores | cached]
+# Usage: ctrl_c_test.sh LAUNCHER WORK_DIR [child-ignores | cached | points N]
 #
 # Wine turns a SIGINT into CTRL_C_EVENT for the process that receives it, so
 # the launcher runs under a pseudo-terminal (script) and gets a real ^C typed
@@ -19,6 +19,13 @@
 # With cached the launcher is a cached-mode one: the application runs in the
 # launcher's own process, the folder stays, and the exit status must not be 0
 # (the low byte of 0xC000013A).
+# With points N, one undisturbed run is timed from the start to the
+# application's report; then N runs each get a ^C at one of N points spread
+# evenly over that time (unpacking, the child's start), and not one entry of
+# theirs may stay in the temporary folder. The runs' folders cannot be named
+# beforehand, so the test compares the folder's onefile_ entries before and
+# after each run: no other test may use the Wine user's temporary folder
+# meanwhile (CTest's RESOURCE_LOCK wine_user_temp).
 #
 # The launcher runs in the Wine user's temporary folder: Wine replaces a Unix
 # TMP with its own. Exit status 77 marks a skip (no script(1)).
@@ -53,7 +60,7 @@ token_processes() {
     local entry cmdline
     for entry in /proc/[0-9]*; do
         [ "${entry#/proc/}" = "${script_pid:-none}" ] && continue
-        cmdline=$(tr '\0' ' ' <"$entry/cmdline" 2>/dev/null) || continue
+        cmdline=$({ tr '\0' ' ' <"$entry/cmdline"; } 2>/dev/null) || continue
         [[ $cmdline == *"$token"* ]] && echo "${entry#/proc/}"
     done
     return 0
@@ -69,20 +76,75 @@ wait_for() {
 rm -rf "$work"
 mkdir -p "$work"
 token="ctrl-c-$$-$RANDOM"
+
+# Starts the launcher under a pseudo-terminal whose keys come from fd 3.
+# $1: how long the application sleeps (ms); the rest: extra variables.
+start_launcher() {
+    local sleep_ms=$1; shift
+    rm -f "$work/keys"
+    mkfifo "$work/keys"
+    # script -e: its exit status is the launcher's; the pid file holds the
+    # launcher's Unix pid (exec keeps it through wine-run).
+    script -qec "echo \$\$ > '$work/pid'; exec env PROBE_REPORT='$report_windows' PROBE_SLEEP_MS=$sleep_ms $* \
+'$wine_run' '$launcher' '$token'" /dev/null <"$work/keys" >"$work/terminal.log" 2>&1 &
+    script_pid=$!
+    exec 3>"$work/keys"
+}
+launcher_ended() { ! kill -0 "$script_pid" 2>/dev/null; }
+none_left() { [ -z "$(token_processes)" ]; }
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
 report="$work/report.txt"
 report_windows=$("$wine_run" winepath -w "$report" 2>/dev/null | tr -d '\r')
 [ -n "$report_windows" ] || fail "winepath gave no Windows name for $report"
 
+if [ "$mode" = points ]; then
+    count=${4:-40}
+    temp=$("$wine_run" cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+    temp_unix=$("$wine_run" winepath -u "$temp" 2>/dev/null | tr -d '\r')
+    [ -d "$temp_unix" ] || fail "no Unix name for the temporary folder $temp"
+    temp_entries() { ls -1 "$temp_unix" | grep '^onefile_' | sort; }
+
+    began=$(now_ms)
+    start_launcher 0
+    wait_for 600 grep -q '^end$' "$report" 2>/dev/null || fail "the undisturbed run never reported"
+    span=$(($(now_ms) - began))
+    wait_for 300 launcher_ended || fail "the undisturbed run did not end"
+    wait "$script_pid"
+    script_pid=
+    exec 3>&-
+
+    left=0
+    statuses=""
+    for point in $(seq "$count"); do
+        before=$(temp_entries)
+        rm -f "$report"
+        delay=$((span * point / (count + 1)))
+        began=$(now_ms)
+        start_launcher 3000
+        while [ $(($(now_ms) - began)) -lt "$delay" ]; do sleep 0.005; done
+        printf '\003' >&3
+        wait_for 300 launcher_ended || fail "point $point ($delay ms): the launcher did not end after Ctrl-C"
+        wait "$script_pid"
+        statuses="$statuses $?"
+        script_pid=
+        exec 3>&-
+        wait_for 50 none_left || fail "point $point ($delay ms): a process outlived the launcher: $(token_processes)"
+        new=$(comm -13 <(echo "$before") <(temp_entries) | grep -c . || true)
+        [ "$new" -eq 0 ] || note "point $point ($delay ms) left: $(comm -13 <(echo "$before") <(temp_entries) | tr '\n' ' ')"
+        left=$((left + new))
+    done
+    note "exit statuses:$statuses"
+    echo "Ctrl-C at $count points over the unpacking and start of the application ($span ms undisturbed): $left entries left"
+    [ "$left" -eq 0 ] || fail "$left entries left in $temp_unix"
+    cleanup
+    rm -rf "$work"
+    echo "PASS"
+    exit 0
+fi
+
 extra=""
 [ "$mode" = child-ignores ] && extra="PROBE_IGNORE_CTRL_C=1"
-
-mkfifo "$work/keys"
-# script -e: its exit status is the launcher's; the pid file holds the
-# launcher's Unix pid (exec keeps it through wine-run).
-script -qec "echo \$\$ > '$work/pid'; exec env PROBE_REPORT='$report_windows' PROBE_SLEEP_MS=60000 $extra \
-'$wine_run' '$launcher' '$token'" /dev/null <"$work/keys" >"$work/terminal.log" 2>&1 &
-script_pid=$!
-exec 3>"$work/keys"
+start_launcher 60000 "$extra"
 
 wait_for 300 grep -q '^end$' "$report" 2>/dev/null || fail "the application never reported"
 library=$(sed -n 's/^library\t//p' "$report" | sed 's/\\\\/\\/g')
@@ -98,7 +160,6 @@ else
 fi
 
 printf '\003' >&3
-launcher_ended() { ! kill -0 "$script_pid" 2>/dev/null; }
 wait_for 300 launcher_ended || fail "the launcher did not end after Ctrl-C"
 wait "$script_pid"
 status=$?
@@ -111,7 +172,6 @@ if [ "$mode" = cached ]; then
 else
     [ ! -e "$folder" ] || fail "extraction folder $folder survived"
 fi
-none_left() { [ -z "$(token_processes)" ]; }
 wait_for 50 none_left || fail "a process outlived the launcher: $(token_processes)"
 folder=
 cleanup

@@ -110,6 +110,15 @@ std::wstring build_path(const char* path) {
     return result;
 }
 
+void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value) {
+    for (auto& [setting, setting_value] : launch.environment)
+        if (setting == name) {
+            setting_value = value;
+            return;
+        }
+    launch.environment.push_back({name, value});
+}
+
 std::wstring command_line_of(const Launch& launch) {
     const std::wstring program = launch.argument0.value_or(launch.program);
     if (!launch.raw_tail) return command_line_quoting::joined_command_line(program, launch.arguments);
@@ -273,6 +282,15 @@ std::vector<std::wstring> onefile_entries(const std::wstring& folder) {
     while (FindNextFileW(search, &found));
     FindClose(search);
     return names;
+}
+
+std::vector<std::wstring> onefile_folders(const std::wstring& folder) {
+    std::vector<std::wstring> folders = onefile_entries(folder);
+    std::erase_if(folders, [&](const std::wstring& name) {
+        const DWORD attributes = GetFileAttributesW((folder + L"\\" + name).c_str());
+        return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    });
+    return folders;
 }
 
 // A launcher that has just ended may still be releasing its image file

@@ -52,6 +52,9 @@ struct Running {
     ULONGLONG started_at = 0;
 };
 
+// Sets name to value in the launch's environment, replacing an earlier setting.
+void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value);
+
 // Argument 0 and the arguments, each quoted by format/command_line_quoting.h.
 std::wstring command_line_of(const Launch& launch);
 
@@ -100,6 +103,8 @@ bool current_folder_intact(const std::wstring& path);
 
 // Names of the onefile_* entries directly in folder.
 std::vector<std::wstring> onefile_entries(const std::wstring& folder);
+// The same, folders only: runs' folders without their liveness markers.
+std::vector<std::wstring> onefile_folders(const std::wstring& folder);
 bool remove_tree(const std::wstring& path);
 bool path_exists(const std::wstring& path);
 bool read_file(const std::wstring& path, std::string& bytes);

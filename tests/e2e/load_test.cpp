@@ -10,6 +10,8 @@
 #include <set>
 
 #include "e2e_launchers.h"
+#include "launcher/run_folder_name.h"  // run_marker_suffix
+#include "tree_listing.h"
 
 namespace {
 
@@ -18,15 +20,6 @@ std::wstring second_launcher() {
 }
 std::wstring second_app_folder() {
     return build_path(E2E_SECOND_APP_DIR);
-}
-
-void set_variable(Launch& launch, const std::wstring& name, const std::wstring& value) {
-    for (auto& [setting, setting_value] : launch.environment)
-        if (setting == name) {
-            setting_value = value;
-            return;
-        }
-    launch.environment.push_back({name, value});
 }
 
 bool is_top_level_icon(const std::wstring& name) {
@@ -57,9 +50,26 @@ std::wstring own_folder_prefix(const std::wstring& tmp, DWORD pid) {
 
 // ---- many at once ---------------------------------------------------------------
 
+// A folder named like a run's, with content and a marker nobody holds: what a
+// killed run leaves.
+std::wstring make_ended_run(const std::wstring& tmp, int serial) {
+    const std::wstring folder = tmp + L"\\onefile_" + decimal(90000 + serial) + L"_000000_endedrun00" + decimal(serial);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW((folder + L"\\lib").c_str(), nullptr);
+    for (const std::wstring& file :
+         {folder + L"\\probe_app.dll", folder + L"\\lib\\data.bin", folder + run_marker_suffix}) {
+        HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        EXPECT_NE(handle, INVALID_HANDLE_VALUE);
+        CloseHandle(handle);
+    }
+    return folder;
+}
+
 // Sixteen launchers share one temporary folder; every application reports
 // and then waits until all sixteen are running, so all sixteen folders exist
-// at the same time.
+// at the same time. Meanwhile a seventeenth start sweeps the folder, beside
+// three ended runs' folders: it removes those and leaves every live one as it
+// was.
 TEST(Load, SixteenLaunchersAtOnce) {
     constexpr int count = 16;
     Scratch scratch;
@@ -88,7 +98,7 @@ TEST(Load, SixteenLaunchersAtOnce) {
     EXPECT_TRUE(all_ready) << "not every application came up";
     std::set<std::wstring> folders;
     if (all_ready) {
-        const std::vector<std::wstring> present = onefile_entries(scratch.tmp());
+        const std::vector<std::wstring> present = onefile_folders(scratch.tmp());
         EXPECT_EQ(present.size(), size_t{count});
         for (int i = 0; i < count; ++i) {
             ProbeReport report;
@@ -102,6 +112,21 @@ TEST(Load, SixteenLaunchersAtOnce) {
         EXPECT_EQ(folders.size(), size_t{count}) << "two launchers shared a folder";
     }
 
+    std::vector<std::wstring> ended;
+    for (int serial = 1; serial <= 3; ++serial) ended.push_back(make_ended_run(scratch.tmp(), serial));
+    EXPECT_EQ(run(scratch.launch_in_own_folder(probe_launcher(), L"sweeper.txt")).exit_code, 0u);
+    int untouched = 0;
+    for (int i = 0; all_ready && i < count; ++i) {
+        ProbeReport report;
+        TreeListing now;
+        untouched += read_report(scratch.report_path(L"report_" + decimal(i) + L".txt"), report) &&
+                     list_tree(folder_of(report.library_path), now) && now == report.extraction_folder;
+    }
+    EXPECT_EQ(untouched, count) << "the sweep touched a live run's folder";
+    int swept = 0;
+    for (const std::wstring& folder : ended) swept += !path_exists(folder) && !path_exists(folder + run_marker_suffix);
+    EXPECT_EQ(swept, 3);
+
     SetEvent(release);
     int right_codes = 0;
     for (int i = 0; i < started; ++i) {
@@ -113,8 +138,10 @@ TEST(Load, SixteenLaunchersAtOnce) {
     }
     const size_t left = onefile_entries(scratch.tmp()).size();
     EXPECT_EQ(left, 0u);
-    std::printf("%d launchers ran at once: %zu distinct extraction folders, %d exit codes right, %zu folders left\n",
-                started, folders.size(), right_codes, left);
+    std::printf(
+        "%d launchers ran at once: %zu distinct extraction folders, %d exit codes right, %zu folders left; a sweep "
+        "meanwhile left %d live folders untouched and removed %d of 3 ended runs' folders\n",
+        started, folders.size(), right_codes, left, untouched, swept);
     std::fflush(stdout);
     for (HANDLE event : ready) CloseHandle(event);
     CloseHandle(release);

@@ -201,7 +201,7 @@ TEST_F(LiveParent, BlankOrSignBeforeTheParentsIdSelectsTheParentRole) {
                                       {L"ZORVEK_ONEFILE_TIME_US", parent.variable(L"ZORVEK_ONEFILE_TIME_US")},
                                       {L"ZORVEK_ONEFILE_RANDOM", parent.variable(L"ZORVEK_ONEFILE_RANDOM")}});
         expect_parent_role(scratch, o);
-        EXPECT_EQ(onefile_entries(scratch.tmp()).size(), 1u) << "only the live parent's folder";
+        EXPECT_EQ(onefile_folders(scratch.tmp()).size(), 1u) << "only the live parent's folder";
     }
     release_and_check_cleanup();
 }

@@ -169,9 +169,6 @@ BOOL WINAPI forbidden_CloseHandle(HANDLE) {
 DWORD WINAPI forbidden_WaitForSingleObject(HANDLE, DWORD) {
     _exit(98);
 }
-void forbidden_remove_directory_tree(const wchar_t*) {
-    _exit(99);
-}
 
 class ChildLaunchTest : public ::testing::Test {
   protected:
@@ -328,19 +325,27 @@ TEST_F(ChildLaunchTest, ModulePathCutByTheBufferStopsWithCode2) {
         ::testing::ExitedWithCode(2), "^Error, executable path is too long\\.\n$");
 }
 
-TEST_F(ChildLaunchTest, FailedStartReportsTheSystemErrorAndRunsNoCleanup) {
+// Once the folder is made, a failed start ends the process through exit,
+// which removes the folder first.
+void announced_remove_directory_tree(const wchar_t* directory) {
+    fprintf(stderr, "removed %ls\n", directory);
+}
+
+TEST_F(ChildLaunchTest, FailedStartReportsTheSystemErrorAndRemovesTheFolder) {
     EXPECT_EXIT(
         {
             fake_the_whole_launch();
             sys.CreateProcessW = failing_CreateProcessW;
             sys.CloseHandle = forbidden_CloseHandle;
             sys.WaitForSingleObject = forbidden_WaitForSingleObject;
-            sys.remove_directory_tree = forbidden_remove_directory_tree;
+            sys.remove_directory_tree = announced_remove_directory_tree;
             wcscpy(state.extraction_directory, L"C:\\extraction");
             state.cleanup.extraction_started = 1;
+            arm_cleanup_at_exit(state.cleanup);
             launch_with_given_arguments();
         },
-        ::testing::ExitedWithCode(2), "^Error, couldn't launch child \\(\\[Error 5\\] .*\\)\n$");
+        ::testing::ExitedWithCode(2),
+        "^Error, couldn't launch child \\(\\[Error 5\\] .*\\)\nremoved C:\\\\extraction\n$");
 }
 
 TEST_F(ChildLaunchTest, MissingExecutableReportsTheSystemError) {
@@ -463,19 +468,30 @@ TEST_F(ChildLaunchTest, AnInterruptedRunNeverEndsWith0) {
     };
     given_exit_code = 0;
     EXPECT_EQ(interrupted_exit_code, launch_with_given_arguments());
+    // The next event comes during the wait again, not before the start.
+    state.cleanup.console_event_seen = 0;
     given_exit_code = 7;
     EXPECT_EQ(7u, launch_with_given_arguments());
 }
 
 // --- real children -----------------------------------------------------------
 
+BOOL WINAPI refusing_AssignProcessToJobObject(HANDLE, HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// With the child's job and without it (an outer job that refuses ours).
 TEST_F(ChildLaunchTest, ChildExitCodeComesBackBitForBit) {
     give_command_line(L"typed");
-    for (DWORD code : {0u, 3u, 259u, 0x80000001u}) {
-        SCOPED_TRACE(code);
-        ChildModeScope mode(L"exit " + std::to_wstring(code));
-        EXPECT_EQ(code, launch_with_given_arguments());
-        EXPECT_EQ(nullptr, state.cleanup.child_process);
+    for (bool job_refused : {false, true}) {
+        for (DWORD code : {0u, 3u, 259u, 0x80000001u}) {
+            SCOPED_TRACE(testing::Message() << code << (job_refused ? " without a job" : ""));
+            if (job_refused) sys.AssignProcessToJobObject = refusing_AssignProcessToJobObject;
+            ChildModeScope mode(L"exit " + std::to_wstring(code));
+            EXPECT_EQ(code, launch_with_given_arguments());
+            EXPECT_EQ(nullptr, state.cleanup.child_process);
+        }
     }
 }
 

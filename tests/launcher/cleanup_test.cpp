@@ -18,6 +18,8 @@
 
 #include "launcher/child_launch.h"
 #include "launcher/cleanup.h"
+#include "launcher/fatal_report.h"
+#include "launcher/run_marker.h"
 #include "paths/path_normalise.h"
 #include "platform/system_calls.h"
 #include "platform/tree_removal.h"
@@ -80,9 +82,12 @@ BOOL WINAPI counting_TerminateProcess(HANDLE process, UINT code) {
 
 // Handle values are reused once closed, so a second close of the same handle
 // shows as a close that fails (or as one close too many), not as a repeated value.
+// The tree removal's own handles (one per entry) are not counted.
 std::vector<BOOL> close_results;
+thread_local bool inside_removal = false;
 BOOL WINAPI counting_CloseHandle(HANDLE handle) {
     const BOOL result = CloseHandle(handle);
+    if (inside_removal) return result;
     std::lock_guard<std::mutex> hold(log_lock);
     close_results.push_back(result);
     return result;
@@ -103,7 +108,9 @@ void note_deletion_entered() {
 }
 void watched_remove_directory_tree(const wchar_t* directory) {
     note_deletion_entered();
+    inside_removal = true;
     remove_directory_tree(directory);
+    inside_removal = false;
     --deleting_now;
 }
 
@@ -537,6 +544,76 @@ TEST_F(CleanupTest, HandlerDuringTheMainThreadsDeletionWaitsItsTurn) {
     EXPECT_EQ(1, most_deleting_at_once.load());
     EXPECT_GE(deleting_threads.size(), 2u) << "both threads made a pass";
     EXPECT_TRUE(one_run_per_thread(deleting_threads));
+}
+
+// --- failures and interruptions after the folder was made -------------------
+
+// The race seen with Ctrl-C during a child start that then failed: the
+// handler is deleting when the main thread reports a failure. The exit waits
+// for the handler's pass to end, then makes its own; nothing is cut short.
+TEST_F(CleanupTest, FailureDuringTheHandlersRemovalWaitsForItAndRemovesAgain) {
+    EXPECT_EXIT(
+        {
+            static HANDLE removal_begun = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            sys.remove_directory_tree = [](const wchar_t*) {
+                fprintf(stderr, "removal begins\n");
+                SetEvent(removal_begun);
+                Sleep(300);
+                fprintf(stderr, "removal ends\n");
+            };
+            use_directory(L"C:\\extraction");
+            state.cleanup.extraction_started = 1;
+            arm_cleanup_at_exit(state.cleanup);
+            std::thread([] { console_control_handler(CTRL_C_EVENT); }).detach();
+            WaitForSingleObject(removal_begun, INFINITE);
+            report_message("Error, couldn't launch child");
+        },
+        ::testing::ExitedWithCode(2), "^removal begins\nremoval ends\nremoval begins\nremoval ends\n$");
+}
+
+// Once an event has arrived the main thread makes nothing more in the folder:
+// it joins the cleanup and ends with the interrupt code.
+TEST_F(CleanupTest, EventBeforeTheNextEntryStopsTheRunWithTheInterruptCode) {
+    EXPECT_EXIT(
+        {
+            sys.remove_directory_tree = [](const wchar_t* directory) { fprintf(stderr, "removed %ls\n", directory); };
+            use_directory(L"C:\\extraction");
+            state.cleanup.extraction_started = 1;
+            console_control_handler(CTRL_C_EVENT);
+            enter_folder_change(state);
+            fprintf(stderr, "made an entry after the event\n");
+        },
+        ::testing::ExitedWithCode(static_cast<int>(interrupted_exit_code)),
+        "^removed C:\\\\extraction\nremoved C:\\\\extraction\n$");
+}
+
+// The liveness marker goes with the folder, and stays (held by nobody, so a
+// later sweep takes the folder) while the folder does.
+TEST_F(CleanupTest, MarkerIsDeletedOnlyOnceTheFolderIsGone) {
+    sys.Sleep = recording_Sleep;
+    for (bool file_held_open : {false, true}) {
+        SCOPED_TRACE(file_held_open ? "a file held open" : "nothing held");
+        const std::wstring root = scratch(L"cleanup_marker") + L"\\onefile_1_000000_AAAAAAAAAAA";
+        const std::wstring marker = root + L".live";
+        state.cleanup.run_marker = hold_run_marker(marker.c_str());
+        ASSERT_NE(INVALID_HANDLE_VALUE, state.cleanup.run_marker);
+        ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+        write_scratch_file(root + L"\\app.dll", "MZ");
+        HANDLE held = file_held_open ? CreateFileW((root + L"\\app.dll").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr)
+                                     : INVALID_HANDLE_VALUE;
+        use_directory(root);
+        state.cleanup.extraction_started = 1;
+
+        cleanup_on_exit(state);
+        EXPECT_EQ(nullptr, state.cleanup.run_marker);
+        EXPECT_EQ(file_held_open, path_exists(root));
+        EXPECT_EQ(file_held_open, path_exists(marker));
+        HANDLE ended = open_ended_run_marker(marker.c_str());
+        EXPECT_EQ(file_held_open, ended != INVALID_HANDLE_VALUE) << "the kept marker is held by nobody";
+        release_run_marker(ended, false);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    }
 }
 
 // --- many interleavings ------------------------------------------------------

@@ -5,9 +5,12 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "platform/system_calls.h"
 #include "platform/tree_removal.h"
 #include "support/process_fixtures.h"
 
@@ -39,6 +42,7 @@ void make_file(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMA
 class TreeRemovalTest : public ::testing::Test {
   protected:
     void TearDown() override {
+        restore_system_calls();
         // Links first (by the removal itself, which never follows them), so
         // the scratch clean-up below cannot reach through one.
         for (const std::wstring& folder : scratch_folders) {
@@ -254,6 +258,141 @@ TEST_F(TreeRemovalTest, DirectoryThatIsItselfALinkLosesOnlyTheLink) {
     remove_directory_tree(root.c_str());
     EXPECT_FALSE(exists(root));
     EXPECT_TRUE(exists(outside + L"\\precious.txt"));
+}
+
+// --- a folder swapped for a link during the removal (through the seam) -----
+
+// Wine makes no junctions, so the swap is played through the seam: the handle
+// opened on the chosen entry reports what a junction's handle would (a folder
+// that is a reparse point), and the folder's real content stands for what
+// the junction points to, outside the tree. Deleting the "junction" removes
+// nothing on disk, as deleting a real one leaves its target.
+std::wstring swapped;  // path of the entry that turned into a link
+std::map<HANDLE, std::wstring> opened;
+std::vector<std::wstring> opened_paths;
+std::vector<std::wstring> links_deleted;
+
+std::string narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+bool names(const std::wstring& path, const std::wstring& wanted) {
+    return !wanted.empty() && path.size() >= wanted.size() &&
+           _wcsicmp(path.c_str() + path.size() - wanted.size(), wanted.c_str()) == 0;
+}
+
+HANDLE WINAPI tracking_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                   DWORD disposition, DWORD flags, HANDLE templ) {
+    HANDLE handle = CreateFileW(name, access, share, security, disposition, flags, templ);
+    opened_paths.push_back(name);
+    if (handle != INVALID_HANDLE_VALUE) opened[handle] = name;
+    return handle;
+}
+
+BOOL WINAPI swapped_GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID out, DWORD size) {
+    if (!GetFileInformationByHandleEx(file, kind, out, size)) return FALSE;
+    if (kind == FileBasicInfo && names(opened[file], swapped)) {
+        static_cast<FILE_BASIC_INFO*>(out)->FileAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI swapped_SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID in, DWORD size) {
+    if (names(opened[file], swapped)) {
+        if (kind == FileDispositionInfo) links_deleted.push_back(opened[file]);
+        return TRUE;
+    }
+    return SetFileInformationByHandle(file, kind, in, size);
+}
+
+void play_the_swap_on(const std::wstring& entry) {
+    swapped = entry;
+    opened.clear();
+    opened_paths.clear();
+    links_deleted.clear();
+    sys.CreateFileW = tracking_CreateFileW;
+    sys.GetFileInformationByHandleEx = swapped_GetFileInformationByHandleEx;
+    sys.SetFileInformationByHandle = swapped_SetFileInformationByHandle;
+}
+
+TEST_F(TreeRemovalTest, FolderSwappedForAJunctionIsRemovedAsALinkAndNothingBehindItIsTouched) {
+    // Which entry turns into a link between the listing and its deletion.
+    struct Row {
+        const char* name;
+        const wchar_t* entry;  // below the directory; empty: the directory itself
+    } rows[] = {
+        {"the directory itself", L""},
+        {"a folder at the top", L"\\lib"},
+        {"a folder two levels down", L"\\lib\\plugins"},
+    };
+    int files_behind_links = 0;
+    int files_behind_links_removed = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::wstring root = scratch(L"tree_swap") + L"\\onefile_swap";
+        for (const wchar_t* folder : {L"", L"\\lib", L"\\lib\\plugins", L"\\lib\\plugins\\deeper"})
+            make_directory(root + folder);
+        const std::wstring link = root + row.entry;
+        const std::wstring files[] = {L"\\application.dll", L"\\lib\\helper.dll", L"\\lib\\plugins\\precious.txt",
+                                      L"\\lib\\plugins\\deeper\\precious.txt"};
+        for (const std::wstring& file : files) make_file(root + file);
+
+        play_the_swap_on(link);
+        remove_directory_tree(root.c_str());
+        restore_system_calls();
+
+        EXPECT_EQ(std::vector<std::wstring>{long_form(link)}, links_deleted);
+        const std::wstring inside_link = long_form(link) + L"\\";
+        for (const std::wstring& path : opened_paths) {
+            EXPECT_NE(0u, path.rfind(inside_link, 0)) << "opened behind the link: " << narrow(path);
+        }
+        // Behind the link everything stays; beside it everything goes.
+        for (const std::wstring& file : files) {
+            const bool behind = (root + file).rfind(link + L"\\", 0) == 0;
+            if (behind) {
+                ++files_behind_links;
+                if (!exists(root + file)) ++files_behind_links_removed;
+            }
+            EXPECT_EQ(behind, exists(root + file)) << narrow(file);
+        }
+    }
+    std::printf("a junction swapped in during the removal (3 places): %d of %d files behind it removed\n",
+                files_behind_links_removed, files_behind_links);
+}
+
+// The attacker's other move: once the removal has gone into a folder, rename
+// that folder away (to put a link in its place before the next path below it
+// is opened). The held folder cannot be renamed.
+std::wstring rename_from;
+std::wstring rename_to;
+DWORD rename_error = 0;
+bool rename_tried = false;
+
+HANDLE WINAPI renaming_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                   DWORD disposition, DWORD flags, HANDLE templ) {
+    if (!rename_tried && names(name, L"\\inner\\file.txt")) {
+        rename_tried = true;
+        rename_error = MoveFileW(long_form(rename_from).c_str(), long_form(rename_to).c_str()) ? 0 : GetLastError();
+    }
+    return CreateFileW(name, access, share, security, disposition, flags, templ);
+}
+
+TEST_F(TreeRemovalTest, FolderBeingEmptiedCannotBeRenamedAway) {
+    const std::wstring base = scratch(L"tree_rename");
+    const std::wstring root = base + L"\\onefile_rename";
+    make_directory(root);
+    make_directory(root + L"\\inner");
+    make_file(root + L"\\inner\\file.txt");
+    rename_from = root + L"\\inner";
+    rename_to = base + L"\\moved";
+    rename_tried = false;
+    sys.CreateFileW = renaming_CreateFileW;
+
+    remove_directory_tree(root.c_str());
+    ASSERT_TRUE(rename_tried);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), rename_error);
+    EXPECT_FALSE(exists(rename_to));
+    EXPECT_FALSE(exists(root));
 }
 
 }  // namespace

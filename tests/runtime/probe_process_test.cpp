@@ -129,6 +129,17 @@ TEST(ProbeExit, FullExitCodesAndFlush) {
     }
 }
 
+// Eight handlers fit, the ninth is refused; they run last registered first,
+// each once, whether the process ends through exit or by returning, and one
+// that exits again ends the process with its own code.
+TEST(ProbeExit, ExitHandlersRunLastFirstAndOnce) {
+    for (const wchar_t* ending : {L"exit", L"return"}) {
+        ProbeRun run = run_probe(std::wstring(L"atexit ") + ending);
+        EXPECT_EQ(run.output, "atexit 8 -1\n7 6 5 4 3 2 1 0 ") << ending;
+        EXPECT_EQ(run.exit_code, 0x2Au) << ending;
+    }
+}
+
 TEST(ProbeExit, ReturnFromWinMainIsTheExitCode) {
     EXPECT_EQ(run_probe(L"return 80000001").exit_code, 0x80000001u);
     EXPECT_EQ(run_probe(L"return 0").exit_code, 0u);

@@ -8,6 +8,9 @@
 //   runtime_probe exit HEX          some stdout, then exit(HEX) (32 bits)
 //   runtime_probe return HEX        returns HEX from wWinMain
 //   runtime_probe abort             stdout (buffered), stderr, then abort()
+//   runtime_probe atexit exit|return  registers nine exit handlers (the ninth
+//                                   is refused), then exit(3) or returns 3;
+//                                   the first registered exits again with 0x2A
 //   runtime_probe large COUNT       COUNT lines "%05d\n" on stdout
 //   runtime_probe wcstol TEXT       value, errno, end offset of wcstol(TEXT, 10)
 //   runtime_probe number-format     the launcher's number formats via snprintf
@@ -134,6 +137,23 @@ int print_shell_count() {
     return 0;
 }
 
+template <int index>
+void print_handler_index() {
+    printf("%d ", index);
+    if (index == 0) exit(0x2A);
+}
+
+int register_exit_handlers(const wchar_t* ending) {
+    int registered = 0;
+    int results[] = {atexit(print_handler_index<0>), atexit(print_handler_index<1>), atexit(print_handler_index<2>),
+                     atexit(print_handler_index<3>), atexit(print_handler_index<4>), atexit(print_handler_index<5>),
+                     atexit(print_handler_index<6>), atexit(print_handler_index<7>), atexit(print_handler_index<8>)};
+    for (int result : results) registered += result == 0;
+    printf("atexit %d %d\n", registered, results[8]);
+    if (same_text(ending, L"exit")) exit(3);
+    return 3;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line, int) {
@@ -156,6 +176,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR command_line, int) {
         fprintf(stderr, "before abort\n");
         abort();
     }
+    if (same_text(mode, L"atexit")) return register_exit_handlers(operand);
     if (same_text(mode, L"large")) {
         int count = static_cast<int>(wcstol(operand, nullptr, 10));
         for (int i = 0; i < count; ++i) printf("%05d\n", i);
