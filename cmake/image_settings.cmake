@@ -22,9 +22,8 @@ endfunction()
 #
 #   -nostdlib                    no toolchain start-up code and no msvcrt.dll:
 #                                our runtime (runtime/) is the C library, and the
-#                                image imports from KERNEL32.dll only; SHELL32.dll
-#                                is loaded when first needed (platform/system_calls.cpp)
-#                                (a plain -static link still imports msvcrt)
+#                                image imports from KERNEL32.dll and SHELL32.dll
+#                                only (a plain -static link still imports msvcrt)
 #   -Wl,-e,rt_start              our entry point (runtime/startup.cpp)
 #   -Wl,--undefined=wWinMain     the entry point calls wWinMain: taking it in from
 #                                the first archive that has it means the archive

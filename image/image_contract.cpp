@@ -393,12 +393,8 @@ void check_image_settings(const PeImage& image, std::uint16_t subsystem, std::ve
     std::sort(upper_names.begin(), upper_names.end());
     std::string listed;
     for (const auto& name : dlls) listed += (listed.empty() ? "" : ", ") + name;
-    // SHELL32.dll may be imported or, as the launcher does, loaded when a
-    // call first needs it.
-    expect(failures,
-           upper_names == std::vector<std::string>{"KERNEL32.DLL", "SHELL32.DLL"} ||
-               upper_names == std::vector<std::string>{"KERNEL32.DLL"},
-           "imports are " + listed + ", not KERNEL32.dll (and SHELL32.dll)");
+    expect(failures, upper_names == std::vector<std::string>{"KERNEL32.DLL", "SHELL32.DLL"},
+           "imports are " + listed + ", not KERNEL32.dll and SHELL32.dll");
 }
 
 void check_payload_placement(const PeImage& image, const ContractExpectations& expected,

@@ -65,19 +65,8 @@ DWORD WINAPI real_GetFileAttributesW(LPCWSTR path) {
 void WINAPI real_Sleep(DWORD ms) {
     Sleep(ms);
 }
-// SHELL32 is loaded when a call first needs it, never imported: Windows
-// loads an imported library (and SHELL32 brings user32, gdi32 and more) at
-// every start of every process, which would cost a cached warm start more
-// than all of its own work. Loaded from the system folder only.
-FARPROC shell_function(const char* name) {
-    static constinit HMODULE shell = nullptr;
-    if (shell == nullptr) shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return shell == nullptr ? nullptr : GetProcAddress(shell, name);
-}
 HRESULT WINAPI real_SHGetFolderPathW(HWND window, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
-    auto folder_path =
-        reinterpret_cast<decltype(&SHGetFolderPathW)>(reinterpret_cast<void*>(shell_function("SHGetFolderPathW")));
-    return folder_path == nullptr ? E_FAIL : folder_path(window, csidl, token, flags, path);
+    return SHGetFolderPathW(window, csidl, token, flags, path);
 }
 DWORD WINAPI real_GetEnvironmentVariableW(LPCWSTR name, LPWSTR value, DWORD size) {
     return GetEnvironmentVariableW(name, value, size);
