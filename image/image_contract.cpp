@@ -38,11 +38,9 @@ const char expected_manifest[] =
 
 namespace {
 
-constexpr std::uint16_t machine_amd64 = 0x8664;
 constexpr std::uint16_t file_relocs_stripped = 0x0001;
 constexpr std::uint16_t file_executable = 0x0002;
 constexpr std::uint16_t file_large_address_aware = 0x0020;
-constexpr std::uint16_t file_dll = 0x2000;
 // High-entropy VA, dynamic base, NX compatible, terminal-server aware.
 constexpr std::uint16_t expected_dll_characteristics = 0x0020 | 0x0040 | 0x0100 | 0x8000;
 constexpr std::uint64_t expected_stack_reserve = 0x968000;

@@ -10,12 +10,6 @@
 
 namespace {
 
-constexpr std::uint16_t machine_amd64 = 0x8664;
-constexpr std::uint16_t characteristic_dll = 0x2000;
-constexpr std::uint16_t optional_magic_pe32_plus = 0x20B;
-constexpr std::size_t directory_export = 0;
-constexpr std::uint16_t optional_magic_pe32 = 0x10B;
-
 bool name_at(const std::vector<unsigned char>& bytes, std::uint64_t offset, std::string_view wanted) {
     return offset <= bytes.size() && wanted.size() + 1 <= bytes.size() - offset &&
            std::memcmp(bytes.data() + offset, wanted.data(), wanted.size()) == 0 && bytes[offset + wanted.size()] == 0;
@@ -48,7 +42,7 @@ std::string dll_export_problem(const std::vector<unsigned char>& bytes, std::str
     const bool parsed = parse_pe(bytes, image, error);
     if (!parsed && error == "not a PE file") return "is not a PE file";
     if (!parsed && error == "truncated file header") return "is a truncated PE file";
-    if ((image.characteristics & characteristic_dll) == 0) return "is not a DLL";
+    if ((image.characteristics & file_dll) == 0) return "is not a DLL";
     if (image.machine != machine_amd64 || image.optional_magic != optional_magic_pe32_plus) {
         return "is not an x86-64 DLL";
     }

@@ -118,7 +118,7 @@ bool parse_pe(std::vector<unsigned char> bytes, PeImage& image, std::string& err
         error = "truncated file header";
         return false;
     }
-    if (!read_u16(b, optional, image.optional_magic) || image.optional_magic != 0x20B) {
+    if (!read_u16(b, optional, image.optional_magic) || image.optional_magic != optional_magic_pe32_plus) {
         error = "not a PE32+ image";
         return false;
     }
