@@ -7,6 +7,7 @@
 #include <set>
 
 #include "e2e_launchers.h"
+#include "tests/support/scratch_tree.h"
 
 namespace {
 
@@ -25,17 +26,7 @@ std::wstring cache_root(const Scratch& scratch) {
     return scratch.tmp() + L"\\onefile-cache\\Lumbrick";
 }
 
-std::set<std::wstring> names_in(const std::wstring& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW entry{};
-    HANDLE listing = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) names.insert(entry.cFileName);
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
-    return names;
-}
+using test_support::names_in;
 
 // What a cache holding one build's complete folder holds: the folder and its lock.
 std::set<std::wstring> one_build(const std::wstring& key) {

@@ -102,7 +102,8 @@ if [ "$mode" = points ]; then
     temp=$("$wine_run" cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
     temp_unix=$("$wine_run" winepath -u "$temp" 2>/dev/null | tr -d '\r')
     [ -d "$temp_unix" ] || fail "no Unix name for the temporary folder $temp"
-    temp_entries() { ls -1 "$temp_unix" | grep '^onefile_' | sort; }
+    # Only what a run makes: other tests share the temporary folder.
+    temp_entries() { ls -1 "$temp_unix" | grep -E '^onefile_[0-9]+_[0-9]{6}_[A-Za-z0-9_-]{11}(\.live)?$' | sort; }
 
     began=$(now_ms)
     start_launcher 0

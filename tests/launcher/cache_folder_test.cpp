@@ -19,6 +19,7 @@
 #include "launcher/folder_lock.h"
 #include "platform/system_calls.h"
 #include "support/extraction_fixtures.h"
+#include "tests/support/scratch_tree.h"
 
 namespace {
 
@@ -30,17 +31,7 @@ constexpr wchar_t key[] = L"000000000000000000000000000000aa";
 constexpr wchar_t other_key[] = L"000000000000000000000000000000bb";
 const payload_fixtures::Bytes hello = {'h', 'e', 'l', 'l', 'o'};
 
-std::set<std::wstring> names_in(const std::wstring& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW entry{};
-    HANDLE listing = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (listing == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) names.insert(entry.cFileName);
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
-    return names;
-}
+using test_support::names_in;
 
 // One run's state; its locks go when the run "ends" (the object goes).
 struct CacheRun {

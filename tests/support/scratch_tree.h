@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <set>
 #include <string>
 
 namespace test_support {
@@ -28,6 +30,20 @@ inline bool remove_scratch_tree(const std::wstring& path) {
         FindClose(search);
     }
     return RemoveDirectoryW(path.c_str());
+}
+
+// The names of a folder's entries, without "." and "..": empty when there is
+// no such folder.
+inline std::set<std::wstring> names_in(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    HANDLE listing = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) names.insert(entry.cFileName);
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return names;
 }
 
 }  // namespace test_support
