@@ -8,6 +8,13 @@
 #include <string>
 #include <vector>
 
+// Header values the host tools check against.
+inline constexpr std::uint16_t machine_amd64 = 0x8664;
+inline constexpr std::uint16_t file_dll = 0x2000;
+inline constexpr std::uint16_t optional_magic_pe32 = 0x10B;
+inline constexpr std::uint16_t optional_magic_pe32_plus = 0x20B;
+inline constexpr std::size_t directory_export = 0;
+
 struct PeSection {
     std::string name;
     std::uint32_t virtual_address = 0;
@@ -40,11 +47,6 @@ struct PeImage {
     std::vector<PeSection> sections;
 };
 
-inline constexpr std::uint16_t machine_amd64 = 0x8664;
-inline constexpr std::uint16_t file_dll = 0x2000;
-inline constexpr std::uint16_t optional_magic_pe32 = 0x10B;
-inline constexpr std::uint16_t optional_magic_pe32_plus = 0x20B;
-inline constexpr std::size_t directory_export = 0;
 inline constexpr std::uint32_t scn_mem_execute = 0x20000000;
 inline constexpr std::uint32_t scn_mem_read = 0x40000000;
 inline constexpr std::uint32_t scn_mem_write = 0x80000000;
