@@ -206,16 +206,24 @@ bool finish(Running& running, RunResult& result, DWORD limit_ms) {
     return ended;
 }
 
+bool wine_refused_child_start(const RunResult& result) {
+    return result.exit_code == 2 && result.err.find("couldn't launch child ([Error 1359]") != std::string::npos;
+}
+
 RunResult run(const Launch& launch) {
-    Running running;
     RunResult result;
-    std::wstring error;
-    if (!start(launch, running, &error)) {
-        ADD_FAILURE() << to_utf8(error);
-        result.exit_code = 0xFFFFFFFF;
-        return result;
+    for (int attempt = 0; attempt < wine_start_attempts; ++attempt) {
+        Running running;
+        std::wstring error;
+        result = RunResult{};
+        if (!start(launch, running, &error)) {
+            ADD_FAILURE() << to_utf8(error);
+            result.exit_code = 0xFFFFFFFF;
+            return result;
+        }
+        EXPECT_TRUE(finish(running, result)) << "the launcher did not end within a minute";
+        if (!wine_refused_child_start(result)) break;
     }
-    EXPECT_TRUE(finish(running, result)) << "the launcher did not end within a minute";
     return result;
 }
 

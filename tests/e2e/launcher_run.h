@@ -67,6 +67,13 @@ bool finish(Running& running, RunResult& result, DWORD limit_ms = 60000);
 // start + finish; a failure to start or finish is reported through GoogleTest.
 RunResult run(const Launch& launch);
 
+// True when the launcher stopped because Wine refused to start its child with
+// ERROR_INTERNAL_ERROR, which Wine does now and then under parallel load: the
+// same refusal the harness retries for its own starts, and nothing the
+// launcher or its payload did. Such a run is tried again.
+bool wine_refused_child_start(const RunResult& result);
+inline constexpr int wine_start_attempts = 5;
+
 // A fresh folder for one test: tmp\ becomes the launcher's TMP and TEMP, and
 // report.txt receives the probe's report. Removed at the end unless the test
 // failed (then it stays for a look).
