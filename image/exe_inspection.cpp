@@ -7,7 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "image/content_key.h"
 #include "image/launch_mode.h"
 #include "image/file_io.h"
 #include "image/image_contract.h"
@@ -133,9 +132,8 @@ bool list_exe(const fs::path& exe, std::FILE* out, std::string& error) {
     std::string lines = "company: " + utf16_to_utf8(company) + "\nproduct: " + utf16_to_utf8(product) +
                         "\nversion: " + utf16_to_utf8(version) +
                         "\nmode: " + (cached ? "cached in " + utf16_to_utf8(mode.cache_spec) : std::string("temp")) +
-                        ", " + subsystem_text(launcher.image.subsystem) + " subsystem\ncontent key: " +
-                        payload_content_key(launcher.image.bytes.data() + launcher.block_offset, launcher.block_size) +
-                        "\n";
+                        ", " + subsystem_text(launcher.image.subsystem) +
+                        " subsystem\ncontent key: " + utf16_to_utf8(content_key_of(block)) + "\n";
     ArchiveReader reader;
     if (!open_payload(exe, launcher, reader, error)) return false;
     // Collected first: a listing that ends in an error prints no entries.

@@ -3,6 +3,8 @@
 // for an exe signed with osslsigncode and a certificate made here; anything
 // that is not one of ours, or is damaged, is refused with one line and 2.
 #include <gtest/gtest.h>
+
+#include "format/cache_layout.h"
 #include <zstd.h>
 
 #include <map>
@@ -101,13 +103,16 @@ TEST(ExeInspection, ListShowsTheBuildThenEveryEntryInArchiveOrder) {
     const auto icon = fs::file_size(default_icon());
     EXPECT_EQ(entries, std::to_string(dll) + "\tapp.dll\n" + std::to_string(icon) +
                            "\tapp.ico\n1000\tdata\\table.bin\n8\treadme.txt\n");
-    // The content key is the block's: the same folder gives the same key.
+    // The content key is the block's, the name the cached mode gives its
+    // folder: the same folder gives the same key.
     ASSERT_EQ(build(scratch.path / "app", scratch.path / "again.exe",
                     {"--save-payload-block", (scratch.path / "block").string()})
                   .exit_code,
               0);
     const ProcessResult again = run_process({build_program(), "--list", (scratch.path / "again.exe").string()});
-    const auto key = [](const std::string& text) { return text.substr(text.find("content key: "), 13 + 64); };
+    const auto key = [](const std::string& text) {
+        return text.substr(text.find("content key: "), 13 + cache_layout::key_length + 1);
+    };
     EXPECT_EQ(key(again.output), key(listed.output));
 }
 
