@@ -37,7 +37,7 @@ struct PlaceholderRule {
     const char* name;
     Placeholder placeholder;
     // A system folder, always absolute; its trailing backslashes are dropped
-    // so that the spec's own separator follows it.
+    // so that the template's own separator follows it.
     bool absolute_folder;
     // A new value in every run: a folder named with it would never be found
     // again by the next run.

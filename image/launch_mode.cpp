@@ -26,7 +26,7 @@ bool begins_absolute(const std::u16string& spec) {
 }
 
 // Characters no Windows folder name holds; ':' is allowed only after the
-// drive letter that begins the spec.
+// drive letter that begins the template.
 bool is_forbidden_literal(const std::u16string& spec, std::size_t at) {
     const char16_t unit = spec[at];
     if (unit < 0x20 || unit == 0x7F) return true;
